@@ -1,0 +1,50 @@
+# The front door: `make` installs what is missing, configures and builds into build/;
+# `make test` builds and runs every test; `make demo` runs one merge on a generated feed.
+# SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
+
+SANITIZE ?=
+BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
+JOBS     ?= $(shell nproc)
+
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+            fonts-wqy-microhei clang libclang-rt-14-dev
+
+.PHONY: all deps configure build test demo bench fuzz clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run:"; echo "  sudo apt-get install$$missing"; exit 1; \
+	  fi; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE)
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	bash tools/demo.sh $(BUILD)
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+fuzz: deps
+	bash tests/fuzz/run.sh
+
+clean:
+	rm -rf build build-address build-thread

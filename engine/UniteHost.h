@@ -1,0 +1,28 @@
+#pragma once
+// What a run needs of the program's form: its log box, status text, timer and execute-now
+// button. The run calls Synchronize() from its worker thread; every other operation is
+// called only from inside Synchronize(), on the main thread, while the worker waits.
+
+#include <functional>
+#include <string>
+
+class TUniteHost {
+ public:
+  virtual ~TUniteHost() = default;
+  // Runs `op` on the main thread and returns when it is done; an exception thrown by `op`
+  // is thrown again here. A host without a form (the headless run, tests) runs it in place.
+  virtual void Synchronize(const std::function<void()>& op) = 0;
+
+  // The form log: its line count, emptying it, adding one line at its end (GBK).
+  virtual int LogLineCount() = 0;
+  virtual void LogClear() = 0;
+  virtual void LogAdd(const std::string& line) = 0;
+  // The status text (GBK); an empty text shows nothing.
+  virtual void SetStatus(const std::string& text) = 0;
+  // Stops the run timer, or starts it afresh (a full interval from now).
+  virtual void SetTimerEnabled(bool on) = 0;
+  // Disables or enables the execute-now button.
+  virtual void SetButtonEnabled(bool on) = 0;
+  // The run's body has ended; it is the last call a run makes.
+  virtual void RunEnded() {}
+};

@@ -1,0 +1,94 @@
+#pragma once
+// TUniteThread: one merge run over both markets, on a worker thread of its own. It stages
+// the stocks waiting in each source root, merges their sections into texts, builds the
+// market-index composites, generates indexes and logs every step through its host.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "IniFile.h"
+#include "Lines.h"
+
+class TPlatform;
+class TUniteHost;
+
+class TUniteThread {
+ public:
+  TUniteThread(TPlatform& fs, TUniteHost& host);
+  ~TUniteThread();
+  TUniteThread(const TUniteThread&) = delete;
+  TUniteThread& operator=(const TUniteThread&) = delete;
+
+  // --- The run context. The starter fills these before Start() and leaves them alone. ---
+  std::string FMessage;               // the text of the next log call
+  std::vector<std::string> FTitles;   // titles collected for the text being merged
+  TNameValues FMirrors;               // section 多路径拷贝: name = mirror folder
+  std::string FSrcPath;               // Shanghai source root (SRC)
+  std::string FDesPath;               // Shanghai target root (DES)
+  std::string FSzSrcPath;             // Shenzhen source root (SZSRC)
+  std::string FSzDesPath;             // Shenzhen target root (SZDES)
+  bool FMakeIndex = false;            // indexes are generated
+  std::string FMarket;                // "", then "1" (Shanghai), then "2" (Shenzhen)
+
+  // Runs Execute() on a thread of its own; the object deletes itself when the body returns,
+  // so it must have been made with new and must not be touched after Start() by anyone who
+  // has not been told by TUniteHost::RunEnded() that it still lives.
+  void Start();
+  // The body: one whole run on the calling thread (the headless run and tests use it).
+  void Execute();
+  // Asks the run to stop before its next stock or composite. Safe from any thread.
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
+
+  // --- Staging (one market at a time) ---
+  void UniteMarket(const std::string& source, const std::string& target);
+  void ListIndexFiles(const std::string& dir, std::vector<std::string>& list);
+  bool HasSubFiles(const std::string& dir, const std::string& code);
+  void StageStock(const std::string& code, const std::string& source, const std::string& target);
+  void CheckDataDir(const std::string& code, const std::string& source);
+  void DeleteIfExists(const std::string& path);
+  void CopyFileOver(const std::string& from, const std::string& to);
+
+  // --- Stock text merge ---
+  void UniteStock(const std::string& code, const std::string& stageDir, const std::string& target);
+  void CollectSectionText(TLines& merge, const std::string& path, const std::string& title);
+
+  // --- Market-index composites ---
+  void UniteIndexCodes();
+  void UniteIndexCode(const std::string& market, const std::string& code);
+  void AppendTextFile(const std::string& target, const std::string& source, const std::string& title);
+
+  // --- Index generation ---
+  void GenerateIndex(const std::string& dir, const std::string& baseName, std::uint8_t marketByte);
+
+  // --- Run log: each runs on the main thread through the host, the worker waiting ---
+  void LogToForm();  // FMessage to the day's log file, then to the form log
+  void LogToFile();  // FMessage to the day's log file only
+  // Sets the status text on the main thread.
+  void SetStatus(const std::string& text);
+
+  // The settings file of this program (the form uses the same rule).
+  std::string SettingsPath();
+  // The day's log file: program folder + "UniteLog" + yyyy-mm-dd + ".txt".
+  std::string LogFilePath();
+
+ private:
+  // The mirror folders of a market ("1" or "2"), in entry order.
+  std::vector<std::string> MirrorsOf(const std::string& market) const;
+  // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message.
+  void ReportFailure(const std::string& message);
+  void Body();
+
+  TPlatform& FPlatform;
+  TUniteHost& FHost;
+  std::atomic<bool> FTerminated{false};
+};
+
+// The title pass: every line of `merge`, with the title line "`" + name + "`" inserted before
+// each banner line whose following line (trimmed) holds a name before its first arrow.
+TLines TitlePass(const TLines& merge);
+// The Code field of generated records: the market byte, the code without its last four
+// characters, zero bytes up to nine characters.
+std::string CodeText(std::uint8_t marketByte, const std::string& baseName);

@@ -1,0 +1,27 @@
+#pragma once
+// Local date and time, and the host's regional formats (LC_TIME) for the texts that the log
+// stamps and the LASTFILETIME setting use.
+
+#include <string>
+
+struct TDateTime {
+  int Year = 1970, Month = 1, Day = 1;
+  int Hour = 0, Minute = 0, Second = 0, MSec = 0;
+};
+
+// The local date and time now, by the host clock.
+TDateTime SystemNow();
+// `t` moved by whole days (calendar arithmetic on the local fields).
+TDateTime IncDays(const TDateTime& t, int days);
+// "yyyy-mm-dd", whatever the regional settings say.
+std::string IsoDate(const TDateTime& t);
+// "YYYYMMDD".
+std::string CompactDate(const TDateTime& t);
+// Short date + " " + long time by the regional formats; the short date alone at exactly
+// 00:00:00.
+std::string DateTimeToStr(const TDateTime& t);
+// The reverse of DateTimeToStr (the date alone, or the date and time). Throws EFailure
+// "'%s' is not a valid date and time" when `text` is neither.
+TDateTime StrToDateTime(const std::string& text);
+// Re-reads the regional formats from the environment (LC_ALL, LC_TIME, LANG).
+void LoadRegionalFormats();

@@ -1,0 +1,41 @@
+#pragma once
+// The one failure type of the program: a message text in GBK and, where a system call caused
+// it, the Windows error code (0 otherwise).
+
+#include <exception>
+#include <string>
+
+class EFailure : public std::exception {
+ public:
+  explicit EFailure(std::string message, int code = 0)
+      : FMessage(std::move(message)), FCode(code) {}
+  const std::string& Message() const noexcept { return FMessage; }
+  int Code() const noexcept { return FCode; }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+
+ private:
+  std::string FMessage;
+  int FCode;
+};
+
+// Windows error codes the program shows or tests for.
+enum : int {
+  kErrFileNotFound = 2,
+  kErrPathNotFound = 3,
+  kErrTooManyOpenFiles = 4,
+  kErrAccessDenied = 5,
+  kErrSharingViolation = 32,
+  kErrDiskFull = 112,
+  kErrInvalidName = 123,
+  kErrAlreadyExists = 183,
+};
+
+// The text of an I/O error by Windows code: 2 "File not found", 3 "Invalid filename",
+// 4 "Too many open files", 5 "File access denied", any other "I/O error %d".
+std::string IoErrorText(int code);
+// An EFailure with IoErrorText(code) as its message.
+EFailure IoFailure(int code);
+// The Windows code of an errno value (ENOENT 2, ENOTDIR 3, EMFILE 4, EACCES 5, ENOSPC 112...).
+int WinErrorOf(int errnoValue);
+// `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").
+std::string Fmt(const std::string& pattern, const std::string& arg);

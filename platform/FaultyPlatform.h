@@ -1,0 +1,68 @@
+#pragma once
+// A platform for tests: forwards to another one, counts every operation that touches the
+// file system (including reads and writes on opened files), and can make chosen operations
+// fail with a chosen Windows error code. Its Sleep() does not sleep: it records the pause.
+// Its clock can be set.
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <set>
+
+#include "Platform.h"
+
+class TFaultyPlatform final : public TPlatform {
+ public:
+  explicit TFaultyPlatform(TPlatform& real);
+
+  // Fails the n-th counted operation from now on (1 = the next one) with `code`; 0 = never.
+  void FailNth(long n, int code);
+  // Fails every operation whose kind (below) and path (case-insensitive substring) match.
+  // Kinds: "find", "exists", "mkdir", "delete", "move", "copy", "open", "openshared",
+  // "create", "createifmissing", "append", "read", "size", "write", "commit"; "" = any.
+  void FailWhen(const std::string& kind, const std::string& pathPart, int code);
+  // Treats `path` as held open by another program: every open of it fails with 32.
+  void HoldBusy(const std::string& pathPart);
+  void ClearFaults();
+  // Operations counted so far.
+  long Operations() const { return FOps; }
+  // Operations that were made to fail so far.
+  long Failures() const { return FFailures; }
+  // Sum of the pauses asked for, in ms, and how many.
+  long long SleptMs() const { return FSleptMs; }
+  int Sleeps() const { return FSleeps; }
+  // A fixed clock (empty function: the real one).
+  void SetClock(std::function<TDateTime()> clock);
+  // Called with (kind, path) before each counted operation, for tests that log effects.
+  void OnOperation(std::function<void(const std::string&, const std::string&)> observer);
+
+  std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  int CreateDir(const std::string& path) override;
+  int DeleteFile(const std::string& path) override;
+  int MoveFile(const std::string& from, const std::string& to) override;
+  int CopyFileOver(const std::string& from, const std::string& to) override;
+  std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) override;
+  std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
+  std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
+  int CreateIfMissing(const std::string& path) override;
+  void Append(const std::string& path, std::string_view bytes) override;
+  TDateTime Now() override;
+  void Sleep(int milliseconds) override;
+  std::string ProgramPath() override;
+  void SetDrive(char letter, const std::string& hostRoot) override;
+  std::string HostPath(const std::string& path, int* error = nullptr) override;
+  std::string DrivePath(const std::string& hostPath) override;
+
+  // For the wrappers of opened files: 0 to go on, else the code to fail with.
+  int Check(const std::string& kind, const std::string& path);
+
+ private:
+  TPlatform& FReal;
+  // ... the implementation's own state (counters, rules, clock) goes here.
+  std::atomic<long> FOps{0};
+  std::atomic<long> FFailures{0};
+  std::atomic<long long> FSleptMs{0};
+  std::atomic<int> FSleeps{0};
+};

@@ -1,0 +1,51 @@
+#pragma once
+// Text files as lists of lines. The lines of a list live in one byte buffer, so loading a
+// file of many lines costs one allocation, not one per line.
+//
+// Loading splits at CR LF, at a lone CR and at a lone LF; a last line without a line end
+// still counts; an empty file gives no lines; loading stops at the first zero byte.
+// Saving writes every line followed by CR LF, the last one included.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TPlatform;
+
+class TLines {
+ public:
+  // The lines of `bytes` by the splitting rule above.
+  static TLines Parse(std::string_view bytes);
+
+  std::size_t Count() const { return FLines.size(); }
+  bool Empty() const { return FLines.empty(); }
+  // Line i (from 0), valid until the list is next changed.
+  std::string_view operator[](std::size_t i) const {
+    return std::string_view(FBuffer).substr(FLines[i].Offset, FLines[i].Length);
+  }
+  // Appends one line (it must not contain CR or LF to stay one line in a file).
+  void Add(std::string_view line);
+  // Appends every line of `other`, in order.
+  void AddAll(const TLines& other);
+  void Clear();
+  // Sum over the lines of their byte length plus 2: the size of the saved file.
+  std::size_t JoinedLength() const { return FLineBytes + 2 * FLines.size(); }
+  // The bytes of the saved file: every line followed by CR LF.
+  std::string Text() const;
+
+ private:
+  struct TSpan {
+    std::size_t Offset;
+    std::size_t Length;
+  };
+  std::string FBuffer;   // the lines' bytes, each span pointing into it
+  std::vector<TSpan> FLines;
+  std::size_t FLineBytes = 0;  // sum of the lines' lengths
+};
+
+// Loads the lines of a file opened for reading while others may read (OpenShared).
+// Throws EFailure.
+TLines LoadLines(TPlatform& fs, const std::string& path);
+// Saves lines to a file, replacing it atomically. Throws EFailure.
+void SaveLines(TPlatform& fs, const std::string& path, const TLines& lines);

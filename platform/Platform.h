@@ -1,0 +1,136 @@
+#pragma once
+// Everything the engine does to the world outside itself, with the behaviour of the
+// Windows file system the engine was written against.
+//
+// Paths are drive-letter paths ("D:\feed\600000.F10"), GBK bytes, "\" or "/" as separator.
+// "Z:" is the host root; other letters are mapped by SetDrive(). A rooted path without a
+// drive ("\srv\x") is on Z:. "." and ".." are folded as Windows folds them ("..' above a
+// drive root stays at the root). Every component is looked up without regard to the case of
+// ASCII letters (an exact match first, then a scan of the folder); new files and folders keep
+// the case they are given. Host names are UTF-8; the program sees them as GBK. A path on an
+// unmapped drive, an empty path, or a path that is not a drive path behaves as a missing path
+// (error 3): it never reaches some other file.
+//
+// Operations that may fail without it being the caller's business return a Windows error
+// code (0 on success). Operations whose failure the caller must handle throw EFailure, whose
+// Code() is the Windows error code.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Failure.h"
+#include "Clock.h"
+
+// One entry found by a directory search.
+struct TFindEntry {
+  std::string Name;  // GBK, the name alone
+  bool IsDirectory = false;
+};
+
+// A file opened for reading. The lock taken by the open is held until destruction.
+class TReadFile {
+ public:
+  virtual ~TReadFile() = default;
+  // Bytes in the file. Throws EFailure on an I/O error.
+  virtual std::int64_t Size() = 0;
+  // Reads up to n bytes at offset; fewer only at the end of the file. Throws EFailure.
+  virtual std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) = 0;
+};
+
+// A file being created anew to replace whatever file has its name. The bytes go into a
+// temporary file in the same folder; Commit() renames it over the old file, so readers see
+// the old file or the new one, never half of it. Destroyed without Commit(), it leaves the
+// old file as it was and removes the temporary file. The old file is locked exclusively
+// from the creation until the destruction (another holder means error 32 at creation).
+class TNewFile {
+ public:
+  virtual ~TNewFile() = default;
+  // Writes n bytes at offset (a gap reads as zero bytes). Throws EFailure.
+  virtual void WriteAt(std::int64_t offset, const void* buffer, std::size_t n) = 0;
+  // Puts the new file in place of the old one. Throws EFailure (the old file then stays).
+  virtual void Commit() = 0;
+};
+
+class TPlatform {
+ public:
+  virtual ~TPlatform() = default;
+
+  // --- Directory search and tests ---
+
+  // Entries of the folder of `pattern` whose names match its last component ("*" any run,
+  // "?" exactly one character, ASCII case ignored): files and folders alike, never "." or
+  // "..", in case-insensitive name order. A missing folder gives no entries.
+  virtual std::vector<TFindEntry> FindFiles(const std::string& pattern) = 0;
+  // True when `path` names an existing file; a folder does not count.
+  virtual bool FileExists(const std::string& path) = 0;
+  // True when `path` names an existing folder.
+  virtual bool DirectoryExists(const std::string& path) = 0;
+
+  // --- Changes to folders and whole files: 0 or a Windows error code ---
+
+  // Creates the last level of `path` only (its parent must exist). 183 when it exists.
+  virtual int CreateDir(const std::string& path) = 0;
+  // Deletes a file (not a folder).
+  virtual int DeleteFile(const std::string& path) = 0;
+  // Moves a file; fails (183) when `to` exists, leaving both files. Across file systems it
+  // copies and then deletes the source.
+  virtual int MoveFile(const std::string& from, const std::string& to) = 0;
+  // Copies `from` over `to`, replacing it atomically (temporary file, then rename).
+  virtual int CopyFileOver(const std::string& from, const std::string& to) = 0;
+
+  // --- Opens: each throws EFailure (code 2, 3, 5, 32 ...) when the open fails ---
+
+  // Opens an existing file for reading, no sharing: refused (32) while anyone else has it
+  // open through this interface, and holding it keeps everyone else out.
+  virtual std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) = 0;
+  // Opens an existing file for reading while others may read it too; refused (32) while
+  // someone holds it exclusively.
+  virtual std::unique_ptr<TReadFile> OpenShared(const std::string& path) = 0;
+  // Starts the atomic replacement of `path` (see TNewFile), no sharing.
+  virtual std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) = 0;
+  // Creates `path` empty when no file of that name exists; an existing file is left alone.
+  // Returns 0 or a Windows error code.
+  virtual int CreateIfMissing(const std::string& path) = 0;
+  // Appends bytes at the end of an existing file, opened and closed for this call alone.
+  // Throws EFailure (2 when the file does not exist).
+  virtual void Append(const std::string& path, std::string_view bytes) = 0;
+
+  // --- Time and the program ---
+
+  // The local date and time.
+  virtual TDateTime Now() = 0;
+  // Pauses the calling thread (the retry pauses of busy files).
+  virtual void Sleep(int milliseconds) = 0;
+  // The program file's full path as a drive path. A home folder given with --home stands
+  // in for the program's folder: the path is then that folder + "\" + the program's name.
+  virtual std::string ProgramPath() = 0;
+
+  // --- Drive letters ---
+
+  // Maps drive `letter` (A to Y) to a host folder; Z: is always the host root.
+  virtual void SetDrive(char letter, const std::string& hostRoot) = 0;
+  // The host path (UTF-8) of a drive path; empty with *error set (3) when it has none.
+  virtual std::string HostPath(const std::string& path, int* error = nullptr) = 0;
+  // The drive path (GBK) of a host path by the longest matching mapping, else Z: + path.
+  virtual std::string DrivePath(const std::string& hostPath) = 0;
+};
+
+// Reads a whole file opened shared. Throws EFailure.
+std::string ReadWholeFile(TPlatform& fs, const std::string& path);
+// Replaces a file with `bytes` through CreateExclusive (atomic). Throws EFailure.
+void WriteWholeFile(TPlatform& fs, const std::string& path, std::string_view bytes);
+
+// The program's folder with its trailing backslash ("Z:\OPT\LORVANE\").
+std::string ProgramDir(TPlatform& fs);
+// The settings file of a program path: upper-cased byte by byte (a to z only), every ".EXE"
+// replaced by ".INI"; a path that holds no ".EXE" gets ".INI" appended (Linux programs have
+// no extension).
+std::string SettingsPathFor(const std::string& programPath);
+// The program's title: the program file's name up to its first ".", lower case after its
+// first character.
+std::string ProgramTitle(const std::string& programPath);
+// Reads section [DRIVES] of a settings file (letter=host folder) and maps those drives.
+void LoadDrives(TPlatform& fs, const std::string& settingsPath);

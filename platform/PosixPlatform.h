@@ -1,0 +1,44 @@
+#pragma once
+// The real platform on a POSIX host. Share modes are emulated with flock(2), which
+// conflicts per open file description (also inside one process): "no sharing" is
+// LOCK_EX|LOCK_NB, "others may read" is LOCK_SH|LOCK_NB; a refused lock is error 32.
+
+#include <map>
+#include <mutex>
+
+#include "Platform.h"
+
+class TPosixPlatform final : public TPlatform {
+ public:
+  // `hostProgramPath`: the program file's host path (from /proc/self/exe). `homeDir`, when
+  // not empty, is a host folder standing in for the program's folder (--home).
+  explicit TPosixPlatform(std::string hostProgramPath, std::string homeDir = "");
+
+  std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  int CreateDir(const std::string& path) override;
+  int DeleteFile(const std::string& path) override;
+  int MoveFile(const std::string& from, const std::string& to) override;
+  int CopyFileOver(const std::string& from, const std::string& to) override;
+  std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) override;
+  std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
+  std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
+  int CreateIfMissing(const std::string& path) override;
+  void Append(const std::string& path, std::string_view bytes) override;
+  TDateTime Now() override;
+  void Sleep(int milliseconds) override;
+  std::string ProgramPath() override;
+  void SetDrive(char letter, const std::string& hostRoot) override;
+  std::string HostPath(const std::string& path, int* error = nullptr) override;
+  std::string DrivePath(const std::string& hostPath) override;
+
+ private:
+  std::string FHostProgramPath;
+  std::string FHomeDir;
+  std::mutex FDrivesLock;               // the form's thread and a run's thread both resolve paths
+  std::map<char, std::string> FDrives;  // upper-case letter -> host folder, without trailing "/"
+};
+
+// The host path of the running program (/proc/self/exe).
+std::string HostProgramPath();

@@ -1,0 +1,65 @@
+#pragma once
+// The program's fixed texts, in one place. They are written here in UTF-8 for the reader and
+// held as GBK at run time, as every text inside the program is.
+
+#include <string>
+
+#include "Convert.h"
+
+namespace Texts {
+
+// --- Runtime texts ---
+inline const std::string NotAnInteger = "'%s' is not a valid integer value";
+inline const std::string NotADateTime = "'%s' is not a valid date and time";
+inline const std::string UnableToWrite = "Unable to write to %s";
+inline const std::string StreamReadError = "Stream read error";
+inline const std::string StreamWriteError = "Stream write error";
+
+// --- Settings ---
+inline const std::string SectionOption = "OPTION";
+inline const std::string SectionDrives = "DRIVES";
+inline const std::string SectionMirrors = Utf8ToGbk("多路径拷贝");
+inline const std::string SectionIndexCodes = Utf8ToGbk("大盘代码");
+
+// --- The run ---
+inline const std::string ErrorCaption = Utf8ToGbk("Lorvane错误");         // + message
+inline const std::string DirCreateError = Utf8ToGbk(" 目录创建错误");     // path + this
+inline const std::string DirCreateErrorCaption = Utf8ToGbk("目录创建错误");  // no blank
+inline const std::string CannotDelete = Utf8ToGbk("无法删除文件：");       // + path
+inline const std::string CannotMove = Utf8ToGbk("不能移动");              // code + this
+inline const std::string MergeStart = Utf8ToGbk("合并");                  // + code + "..."
+inline const std::string MergeDone = Utf8ToGbk("合并完毕");               // code + this
+inline const std::string FileNotFound = Utf8ToGbk("找不到文件");          // + path
+inline const std::string Ellipses = Utf8ToGbk("……………………");        // path + this
+inline const std::string GenerateStart = Utf8ToGbk("生成");               // + name + GenerateEnd
+inline const std::string GenerateEnd = Utf8ToGbk("索引");
+inline const std::string DefaultTitle = Utf8ToGbk("标题");
+inline const std::string BannerText = Utf8ToGbk("Talvik资讯就是投资者的Talvik资讯");
+// A backtick, two ideographic spaces, four blanks, one ideographic space, BannerText.
+inline const std::string BannerTail = Utf8ToGbk("`\u3000\u3000    \u3000") + BannerText;
+inline const std::string Arrow = Utf8ToGbk("→");
+inline const std::string Backtick = "`";
+
+// Our own texts for roots that are not configured and names that would leave their folder.
+inline const std::string MarketSh = Utf8ToGbk("上海");
+inline const std::string MarketSz = Utf8ToGbk("深圳");
+inline const std::string MarketNotConfigured = Utf8ToGbk("市场未设置原始路径或目标路径，本次不处理");  // market + this
+inline const std::string CodeSkippedNoTemplate = Utf8ToGbk("：未设置原始上海路径，无法读取大盘模板索引，跳过");  // code + this
+inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场的目标路径，跳过");  // code + this
+inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
+
+// --- The form ---
+inline const std::string FormCaption = "Lorvane";
+inline const std::string LabelShSource = Utf8ToGbk("原始上海路径");
+inline const std::string LabelSzSource = Utf8ToGbk("原始深圳路径");
+inline const std::string LabelShTarget = Utf8ToGbk("目标上海路径");
+inline const std::string LabelSzTarget = Utf8ToGbk("目标深圳路径");
+inline const std::string LabelTimer = Utf8ToGbk("定时设置");
+inline const std::string LabelMinutes = Utf8ToGbk("分钟");
+inline const std::string MakeIndex = Utf8ToGbk("生成索引");
+inline const std::string NoIndex = Utf8ToGbk("不生成索引");
+inline const std::string ExecuteNow = Utf8ToGbk("立即执行");
+inline const std::string SaveSettings = Utf8ToGbk("保存设置");
+inline const std::string SelectDirectory = "Select Directory";
+
+}  // namespace Texts
