@@ -1,1 +1,68 @@
-// placeholder
+// The run log: every message of a run becomes one stamped line in the day's log file beside
+// the program and, for LogToForm, in the form's log box. Both run on the main thread through
+// the host while the worker waits, so the file and the box see the lines in the run's order.
+
+#include <string>
+
+#include "Failure.h"
+#include "Platform.h"
+#include "Texts.h"
+#include "UniteHost.h"
+#include "uUniteThread.h"
+
+namespace {
+
+// The form log holds at most this many lines before the next one empties it.
+constexpr int kFormLogLimit = 200;
+
+// Writes one line to the day's log file. The file is opened and closed for this line alone,
+// so a reader (the operator opening today's log) always sees every line written so far.
+// A platform failure comes out as the runtime's I/O text of its code.
+void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& line) {
+  // A failed creation shows in the open that follows ("File not found").
+  (void)fs.CreateIfMissing(path);
+  try {
+    // Only checks that the file is there and can be opened; nothing is read.
+    fs.OpenShared(path).reset();
+    fs.Append(path, line + "\r\n");
+  } catch (const EFailure& e) {
+    throw IoFailure(e.Code());
+  }
+}
+
+}  // namespace
+
+std::string TUniteThread::LogFilePath() {
+  return ProgramDir(FPlatform) + "UniteLog" + IsoDate(FPlatform.Now()) + ".txt";
+}
+
+void TUniteThread::LogToFile() {
+  FHost.Synchronize([this] {
+    const std::string message = FMessage;
+    const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + message;
+    // The clock is read again for the name: a line stamped 23:59:59 may land in the new
+    // day's file, never in a file of a day that has gone.
+    AppendLogLine(FPlatform, LogFilePath(), line);
+  });
+}
+
+void TUniteThread::LogToForm() {
+  FHost.Synchronize([this] {
+    const std::string message = FMessage;
+    const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + message;
+    // The file first: a line the file did not get does not reach the form either.
+    AppendLogLine(FPlatform, LogFilePath(), line);
+    if (FHost.LogLineCount() > kFormLogLimit) FHost.LogClear();
+    FHost.LogAdd(line);
+  });
+}
+
+void TUniteThread::SetStatus(const std::string& text) {
+  FHost.Synchronize([this, &text] { FHost.SetStatus(text); });
+}
+
+void TUniteThread::ReportFailure(const std::string& message) {
+  FMessage = message;
+  LogToForm();
+  SetStatus(Texts::ErrorCaption + message);
+}

@@ -1,1 +1,194 @@
-// placeholder
+// One merge run: the thread's body, the enumeration of a market's waiting stocks and their
+// staging into the source tree's DATA folder. The stock merge, the composites and the index
+// generation live in their own files; the run log in RunLog.cpp.
+
+#include "uUniteThread.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "Failure.h"
+#include "IniFile.h"
+#include "Platform.h"
+#include "Texts.h"
+#include "UniteHost.h"
+
+namespace {
+
+std::atomic<int> GAlive{0};
+
+// The entries of `dir` named {code}?.sub: the section files of one stock waiting there.
+// Listing and staging both ask this, so it is the one place to answer it differently.
+std::vector<TFindEntry> FindSubFiles(TPlatform& fs, const std::string& dir,
+                                     const std::string& code) {
+  return fs.FindFiles(dir + "\\" + code + "?.sub");
+}
+
+// Makes sure that the folder `path` exists, creating its last level only. A folder that
+// neither exists nor can be made (a missing parent, a file of that name) is a failure.
+void ForceLastLevel(TPlatform& fs, const std::string& path) {
+  if (fs.DirectoryExists(path)) return;
+  (void)fs.CreateDir(path);
+  if (!fs.DirectoryExists(path)) throw EFailure(path + Texts::DirCreateError);
+}
+
+}  // namespace
+
+TUniteThread::TUniteThread(TPlatform& fs, TUniteHost& host) : FPlatform(fs), FHost(host) {
+  ++GAlive;
+}
+
+TUniteThread::~TUniteThread() { --GAlive; }
+
+int TUniteThread::Alive() { return GAlive.load(); }
+
+void TUniteThread::Start() {
+  // The thread owns the object from here on: it deletes it when the body has returned, and
+  // the body's last act is telling the host so. Nothing touches `this` after the delete.
+  std::thread([this] {
+    Execute();
+    delete this;
+  }).detach();
+}
+
+void TUniteThread::Execute() { Body(); }
+
+std::string TUniteThread::SettingsPath() { return SettingsPathFor(FPlatform.ProgramPath()); }
+
+std::vector<std::string> TUniteThread::MirrorsOf(const std::string& market) const {
+  const char* mark = market == "1" ? "SH" : market == "2" ? "SZ" : nullptr;
+  std::vector<std::string> folders;
+  if (!mark) return folders;
+  for (const auto& [name, value] : FMirrors)
+    if (name.find(mark) != std::string::npos) folders.push_back(value);
+  return folders;
+}
+
+void TUniteThread::Body() {
+  // The archive folder of the latest market step that has begun: the status caption names it
+  // whatever the failure was.
+  std::string archive;
+
+  // One market: its archive folder, then its stocks. A market without both roots is left
+  // alone: an empty root would otherwise put the archive and the texts at a drive's root.
+  auto market = [&](const std::string& name, const std::string& id, const std::string& source,
+                    const std::string& target) {
+    if (Terminated()) return;
+    if (source.empty() || target.empty()) {
+      FMessage = name + Texts::MarketNotConfigured;
+      LogToForm();
+      return;
+    }
+    archive = source + "\\DATA";
+    ForceLastLevel(FPlatform, archive);
+    FMarket = id;
+    UniteMarket(source, target);
+  };
+
+  try {
+    FHost.Synchronize([this] {
+      FHost.SetTimerEnabled(false);
+      FHost.SetButtonEnabled(false);
+    });
+    FTitles.clear();
+    FMirrors.clear();
+    FMirrors = TIniFile(FPlatform, SettingsPath()).ReadSectionValues(Texts::SectionMirrors);
+    if (!Terminated()) UniteIndexCodes();
+    market(Texts::MarketSh, "1", FSrcPath, FDesPath);
+    market(Texts::MarketSz, "2", FSzSrcPath, FSzDesPath);
+  } catch (...) {
+    std::string message;
+    try {
+      throw;
+    } catch (const EFailure& e) {
+      message = e.Message();
+    } catch (const std::exception& e) {
+      message = e.what();
+    } catch (...) {
+      message = "Unknown failure";
+    }
+    // A report that cannot be logged (the log file is not writable) still shows in the
+    // status text, and the run still ends properly below.
+    try {
+      FMessage = message;
+      LogToForm();
+    } catch (...) {
+    }
+    try {
+      SetStatus(Texts::ErrorCaption + archive + Texts::DirCreateErrorCaption);
+    } catch (...) {
+    }
+  }
+
+  std::vector<std::string>().swap(FTitles);
+  TNameValues().swap(FMirrors);
+  // Each hand-over on its own, so a host that fails one still gets the others; the end of
+  // the run must reach it on every path.
+  try {
+    FHost.Synchronize([this] { FHost.SetTimerEnabled(true); });
+  } catch (...) {
+  }
+  try {
+    FHost.Synchronize([this] { FHost.SetButtonEnabled(true); });
+  } catch (...) {
+  }
+  try {
+    FHost.Synchronize([this] { FHost.RunEnded(); });
+  } catch (...) {
+  }
+}
+
+void TUniteThread::UniteMarket(const std::string& source, const std::string& target) {
+  // The whole listing comes before the first stock is staged.
+  std::vector<std::string> files;
+  ListIndexFiles(source, files);
+  for (const std::string& file : files) {
+    // A stop request ends the market between two stocks; the rest wait for the next run.
+    if (Terminated()) return;
+    StageStock(file.substr(0, file.size() - 4), source, target);
+  }
+}
+
+void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::string>& list) {
+  list.clear();
+  for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\*.F10")) {
+    if (entry.Name.size() < 4) continue;
+    const std::string code = entry.Name.substr(0, entry.Name.size() - 4);
+    if (HasSubFiles(dir, code)) list.push_back(entry.Name);
+  }
+}
+
+bool TUniteThread::HasSubFiles(const std::string& dir, const std::string& code) {
+  return !FindSubFiles(FPlatform, dir, code).empty();
+}
+
+void TUniteThread::StageStock(const std::string& code, const std::string& source,
+                              const std::string& target) {
+  CheckDataDir(code, source);
+  const std::string stage = source + "\\DATA\\" + code;
+  for (const TFindEntry& entry : FindSubFiles(FPlatform, source, code)) {
+    const std::string staged = stage + "\\" + entry.Name;
+    DeleteIfExists(staged);
+    if (FPlatform.MoveFile(source + "\\" + entry.Name, staged) != 0)
+      throw EFailure(code + Texts::CannotMove);
+  }
+  // The index stays in the source root; the stage gets a copy for the merge to read. A copy
+  // that fails leaves whatever copy the stage already holds.
+  CopyFileOver(source + "\\" + code + ".F10", stage + "\\" + code + ".F10");
+  UniteStock(code, stage, target);
+}
+
+void TUniteThread::CheckDataDir(const std::string& code, const std::string& source) {
+  ForceLastLevel(FPlatform, source + "\\DATA\\" + code);
+}
+
+void TUniteThread::DeleteIfExists(const std::string& path) {
+  if (!FPlatform.FileExists(path)) return;
+  if (FPlatform.DeleteFile(path) != 0) throw EFailure(Texts::CannotDelete + path);
+}
+
+void TUniteThread::CopyFileOver(const std::string& from, const std::string& to) {
+  // A mirror that cannot be written is no business of the caller's.
+  (void)FPlatform.CopyFileOver(from, to);
+}

@@ -41,6 +41,9 @@ class TUniteThread {
   // Asks the run to stop before its next stock or composite. Safe from any thread.
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated; }
+  // How many run objects exist now: a run started with Start() is gone once its thread has
+  // released it (a closing form, and tests, can wait for this to reach zero).
+  static int Alive();
 
   // --- Staging (one market at a time) ---
   void UniteMarket(const std::string& source, const std::string& target);
