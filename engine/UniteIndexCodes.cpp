@@ -1,1 +1,115 @@
-// placeholder
+// The market-index composites: for each code of section 大盘代码, every text that the
+// Shanghai template index 000001.F10 lists, joined into {target}\{code}.txt, copied to the
+// market's mirrors, and with indexing on a fresh index for it.
+
+#include <exception>
+#include <string>
+
+#include "Failure.h"
+#include "Index.h"
+#include "IniFile.h"
+#include "Lines.h"
+#include "Platform.h"
+#include "Texts.h"
+#include "uUniteThread.h"
+
+namespace {
+
+// The folder part of a path: everything before its last separator.
+std::string DirectoryPart(const std::string& path) {
+  const std::size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+void TUniteThread::UniteIndexCodes() {
+  const TNameValues codes =
+      TIniFile(FPlatform, SettingsPath()).ReadSectionValues(Texts::SectionIndexCodes);
+  for (const auto& [name, code] : codes) {
+    if (Terminated()) break;
+    try {
+      // "SH" first: a name that holds both tags is a Shanghai code.
+      if (name.find("SH") != std::string::npos)
+        UniteIndexCode("1", code);
+      else if (name.find("SZ") != std::string::npos)
+        UniteIndexCode("2", code);
+    } catch (const EFailure& failure) {
+      ReportFailure(failure.Message());
+    } catch (const std::exception& failure) {
+      ReportFailure(failure.what());
+    }
+  }
+}
+
+void TUniteThread::UniteIndexCode(const std::string& market, const std::string& code) {
+  const std::string target = market == "1" ? FDesPath : market == "2" ? FSzDesPath : "";
+  // Without a Shanghai source root the template would be looked for, and written back, at
+  // the root of a drive; without a target root the composite would land there too.
+  if (FSrcPath.empty()) {
+    FMessage = code + Texts::CodeSkippedNoTemplate;
+    LogToForm();
+    return;
+  }
+  if (target.empty()) {
+    FMessage = code + Texts::CodeSkippedNoTarget;
+    LogToForm();
+    return;
+  }
+
+  const std::string drive = FSrcPath.substr(0, 2);
+  const std::string composite = target + "\\" + code + ".txt";
+  const std::vector<std::string> mirrors = MirrorsOf(market);
+
+  // A failure to load it goes to the caller: no file of this code is touched.
+  TIndex templateIndex(FPlatform, FSrcPath + "\\000001.F10", false);
+  try {
+    SaveLines(FPlatform, composite, TLines());
+    FTitles.clear();
+    for (int i = 0; i < templateIndex.Count(); ++i) {
+      const TIndexRecord& record = templateIndex.Record(i);
+      AppendTextFile(composite, drive + FieldText(record.TextFile), FieldText(record.Title));
+    }
+    for (const std::string& mirror : mirrors)
+      CopyFileOver(composite, mirror + "\\" + code + ".txt");
+    if (FMakeIndex) {
+      const std::string dir = DirectoryPart(composite);
+      GenerateIndex(dir, code, market == "1" ? std::uint8_t{0} : std::uint8_t{2});
+      for (const std::string& mirror : mirrors)
+        CopyFileOver(dir + "\\" + code + ".F10", mirror + "\\" + code + ".F10");
+    }
+  } catch (const EFailure& failure) {
+    ReportFailure(failure.Message());
+  } catch (const std::exception& failure) {
+    ReportFailure(failure.what());
+  }
+  // Last, whatever happened to the composite; a save error is reported by the caller.
+  templateIndex.Release();
+}
+
+void TUniteThread::AppendTextFile(const std::string& target, const std::string& source,
+                                  const std::string& title) {
+  if (!FPlatform.FileExists(target)) {
+    FMessage = target + Texts::Ellipses;
+    LogToFile();
+    return;
+  }
+  if (!FPlatform.FileExists(source)) {
+    FMessage = source + Texts::Ellipses;
+    LogToFile();
+    return;
+  }
+  // Collected before the join: a text that then fails to join keeps its title.
+  if (FMakeIndex && !title.empty()) FTitles.push_back(title);
+  try {
+    // Read and written whole for each text, so the composite on disk is always complete up
+    // to the last text joined.
+    TLines lines = LoadLines(FPlatform, target);
+    lines.AddAll(LoadLines(FPlatform, source));
+    SaveLines(FPlatform, target, lines);
+  } catch (const EFailure& failure) {
+    ReportFailure(failure.Message());
+  } catch (const std::exception& failure) {
+    ReportFailure(failure.what());
+  }
+}

@@ -1,1 +1,142 @@
-// placeholder
+// The merge of one stock: its sections, in the order its staging index lists them, joined
+// into {target}\{code}.txt with a title line before each banner line, copied to the
+// market's mirrors, and, with indexing on, a fresh index for the text.
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "Convert.h"
+#include "Failure.h"
+#include "Index.h"
+#include "Lines.h"
+#include "Platform.h"
+#include "Texts.h"
+#include "uUniteThread.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A component the path rules read as "the folder above": "..", and the same written with
+// more dots or trailing blanks, which Windows folds the same way.
+bool IsParentComponent(std::string_view part) {
+  std::size_t dots = 0;
+  for (char c : part) {
+    if (c == '.')
+      ++dots;
+    else if (c != ' ')
+      return false;
+  }
+  return dots >= 2;
+}
+
+// A TextFile field names a file inside the stage folder. Joined to the stage folder, a
+// name that climbs out of it, starts at a root or carries a drive would reach files the
+// feed has no business with, so such a name is never used.
+bool LeavesStageFolder(std::string_view name) {
+  if (name.empty()) return false;
+  if (IsSeparator(name[0])) return true;
+  if (name.size() >= 2 && name[1] == ':') return true;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    if (IsParentComponent(name.substr(start, end - start))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+TLines TitlePass(const TLines& merge) {
+  TLines out;
+  std::string title;  // reused for every inserted title line
+  const std::string_view banner = Texts::BannerText;
+  const std::string_view arrow = Texts::Arrow;
+  const std::size_t count = merge.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view line = merge[i];
+    if (line.find(banner) != std::string_view::npos) {
+      const std::string_view next = i + 1 < count ? Trim(merge[i + 1]) : std::string_view();
+      const std::size_t cut = next.find(arrow);
+      if (cut != std::string_view::npos && cut > 0) {
+        title.assign(Texts::Backtick);
+        title.append(next.substr(0, cut));
+        title.append(Texts::Backtick);
+        out.Add(title);
+      }
+    }
+    out.Add(line);
+  }
+  return out;
+}
+
+void TUniteThread::UniteStock(const std::string& code, const std::string& stageDir,
+                              const std::string& target) {
+  // Shanghai's 000001 is the template of the composites, not a stock to merge.
+  if (FMarket == "1" && code == "000001") return;
+  try {
+    FMessage = Texts::MergeStart + code + "...";
+    LogToForm();
+
+    const std::string stagingIndex = stageDir + "\\" + code + ".F10";
+    const std::string textPath = target + "\\" + code + ".txt";
+    const std::vector<std::string> mirrors = MirrorsOf(FMarket);
+
+    if (FPlatform.FileExists(stagingIndex)) {
+      // Leaving this block by a failure destroys the index unsaved: the staging index
+      // stays as it was.
+      TIndex index(FPlatform, stagingIndex, false);
+      // The old text goes first, so a stock that fails half way never leaves a text that
+      // looks merged but is stale.
+      SaveLines(FPlatform, textPath, TLines());
+      FTitles.clear();
+      TLines merge;
+      for (int i = 0; i < index.Count(); ++i) {
+        const TIndexRecord& record = index.Record(i);
+        const std::string name = FieldText(record.TextFile);
+        if (LeavesStageFolder(name)) throw EFailure(Texts::BadTextFileName + name);
+        CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
+      }
+      SaveLines(FPlatform, textPath, TitlePass(merge));
+      for (const std::string& mirror : mirrors)
+        CopyFileOver(textPath, mirror + "\\" + code + ".txt");
+      index.Release();
+    } else {
+      // Nothing merged for this stock: the titles of the stock before it must not name the
+      // sections of this one's index.
+      FTitles.clear();
+    }
+
+    if (FMakeIndex) {
+      GenerateIndex(target, code, FMarket == "2" ? std::uint8_t{2} : std::uint8_t{0});
+      for (const std::string& mirror : mirrors)
+        CopyFileOver(target + "\\" + code + ".F10", mirror + "\\" + code + ".F10");
+    }
+
+    FMessage = code + Texts::MergeDone;
+    LogToForm();
+  } catch (const EFailure& failure) {
+    ReportFailure(failure.Message());
+  } catch (const std::exception& failure) {
+    // Out of memory on a huge section, say: one stock must never end the run.
+    ReportFailure(failure.what());
+  }
+}
+
+void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
+                                      const std::string& title) {
+  if (!FPlatform.FileExists(path)) {
+    FMessage = Texts::FileNotFound + path;
+    LogToFile();
+    if (title.empty()) return;
+    TLines created;
+    created.Add(Texts::Backtick + title + Texts::BannerTail);
+    created.Add("");
+    SaveLines(FPlatform, path, created);
+  }
+  merge.AddAll(LoadLines(FPlatform, path));
+  if (FMakeIndex && !title.empty()) FTitles.push_back(title);
+}
