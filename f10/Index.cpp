@@ -1,1 +1,230 @@
-// placeholder
+#include "Index.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "Convert.h"
+#include "Failure.h"
+#include "Platform.h"
+#include "Texts.h"
+
+namespace {
+
+// The file ended before the bytes the load needed: what the file holds is all there is, so
+// the load ends like a finished one (its release saves what was read).
+class EShortIndex final : public EFailure {
+ public:
+  EShortIndex() : EFailure(Texts::StreamReadError) {}
+};
+
+// The first `width` bytes of `text`, zero bytes after them up to the end of the field.
+void PutField(char* field, std::size_t width, const std::string& text) {
+  const std::size_t n = std::min(width, text.size());
+  std::memcpy(field, text.data(), n);
+  std::memset(field + n, 0, width - n);
+}
+
+// The bytes of TimeText that the classic 1-based Copy(s, index, 2) gives: shorter, or
+// empty, when the text ends before them.
+std::string TimePart(const std::string& text, std::size_t index) {
+  if (text.size() < index) return std::string();
+  return text.substr(index - 1, 2);
+}
+
+// Date and Time as decimal texts, one after the other: the order in which records sort.
+std::string RecordKey(const TIndexRecord& record) {
+  const std::int32_t date = record.Date;
+  const std::int32_t time = record.Time;
+  return std::to_string(date) + std::to_string(time);
+}
+
+// An open tried up to kAttempts times, with a pause after every failed attempt (the last
+// one too: a busy file costs the full wait before it is given up). Null when all failed.
+template <typename TOpen>
+auto OpenWithRetry(TPlatform& fs, TOpen open) -> decltype(open()) {
+  for (int attempt = 0; attempt < TIndex::kAttempts; ++attempt) {
+    try {
+      return open();
+    } catch (const std::exception&) {
+      // The attempts are not reported: a busy file is the normal case being waited out.
+    }
+    fs.Sleep(TIndex::kRetryPauseMs);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string FieldText(const char* field, std::size_t width) {
+  std::string text;
+  text.reserve(width);
+  for (std::size_t i = 0; i < width; ++i)
+    if (field[i] != 0) text.push_back(field[i]);
+  return text;
+}
+
+std::uint8_t RecordCheck(const TIndexRecord& record) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < offsetof(TIndexRecord, Check); ++i) sum += bytes[i];
+  return static_cast<std::uint8_t>(sum & 0xFFu);
+}
+
+TIndexHeader DefaultIndexHeader() {
+  TIndexHeader header;
+  std::memcpy(header.Magic, "VESPERIN", sizeof header.Magic);
+  header.Byte8 = 1;
+  header.Byte9 = 1;
+  header.Count = 0;
+  std::memset(header.Reserved, 0, sizeof header.Reserved);
+  return header;
+}
+
+TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty)
+    : FPlatform(fs), FHeader(DefaultIndexHeader()), FFileName(std::move(fileName)) {
+  if (startEmpty) return;
+  if (!FPlatform.FileExists(FFileName)) return;
+  try {
+    Load();
+  } catch (const EShortIndex&) {
+    // The partly built index is saved like any other, so a file too short to hold a
+    // header goes away when its name says it is an index. The load's error is the one
+    // the caller needs; a failure of this save must not hide it.
+    try {
+      Save();
+    } catch (...) {
+    }
+    throw;
+  }
+  // Any other error (the read itself failed) leaves the file alone: saving the records
+  // read so far would cut good records off an index that merely could not be read now.
+}
+
+TIndex::~TIndex() = default;
+
+void TIndex::Load() {
+  std::unique_ptr<TReadFile> file =
+      OpenWithRetry(FPlatform, [&] { return FPlatform.OpenExclusive(FFileName); });
+  if (!file) {
+    // Another program keeps the file: leave it alone, now and at the release.
+    FCanSave = false;
+    return;
+  }
+  // From here the header is what the file holds; a short file leaves its bytes in front of
+  // zeros, as a partial read would.
+  std::memset(&FHeader, 0, sizeof FHeader);
+  if (file->ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
+    throw EShortIndex();
+
+  const std::int64_t size = file->Size();
+  const std::int64_t capacity =
+      size >= static_cast<std::int64_t>(sizeof FHeader)
+          ? (size - static_cast<std::int64_t>(sizeof FHeader)) /
+                static_cast<std::int64_t>(sizeof(TIndexRecord))
+          : 0;
+  if (capacity < FHeader.Count) FHeader.Count = static_cast<std::int16_t>(capacity);
+
+  const int count = FHeader.Count;
+  if (count > 0) FRecords.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    TIndexRecord record;
+    const std::int64_t offset = static_cast<std::int64_t>(sizeof FHeader) +
+                                static_cast<std::int64_t>(sizeof record) * i;
+    // The file may have shrunk since its size was taken; never use bytes it did not give.
+    if (file->ReadAt(offset, &record, sizeof record) != sizeof record)
+      throw EShortIndex();
+    FRecords.push_back(record);
+  }
+}
+
+void TIndex::AddRecord(std::uint8_t byte0, std::uint8_t kind, std::uint8_t market,
+                       const std::string& dateText, const std::string& timeText,
+                       const std::string& title, const std::string& textFile,
+                       std::int32_t textOffset, std::int32_t textLength,
+                       const std::string& code, const std::string& extra) {
+  // Every conversion comes before the list is touched, so a bad text leaves it as it was.
+  const std::int32_t date = StrToInt(dateText);
+  const std::int32_t hours = StrToInt(TimePart(timeText, 1));
+  const std::int32_t minutes = StrToInt(TimePart(timeText, 4));
+
+  TIndexRecord record;
+  std::memset(&record, 0, sizeof record);
+  record.Byte0 = byte0;
+  record.Kind = kind;
+  record.Market = market;
+  record.Date = date;
+  record.Time = hours * 10000 + minutes * 100;
+  PutField(record.Title, sizeof record.Title, title);
+  PutField(record.TextFile, sizeof record.TextFile, textFile);
+  record.TextOffset = textOffset;
+  record.TextLength = textLength;
+  PutField(record.Code, sizeof record.Code, code);
+  PutField(record.Extra, sizeof record.Extra, extra);
+  record.Check = RecordCheck(record);
+
+  // From the end: records come in non-decreasing key order as a rule, so this usually
+  // stops at the first comparison. std::string compares like memcmp, byte by byte
+  // unsigned, with a prefix the smaller.
+  const std::string key = RecordKey(record);
+  std::size_t at = FRecords.size();
+  while (at > 0 && key < RecordKey(FRecords[at - 1])) --at;
+  FRecords.insert(FRecords.begin() + static_cast<std::ptrdiff_t>(at), record);
+}
+
+void TIndex::Release() {
+  if (FReleased) return;
+  FReleased = true;
+  if (FCanSave) {
+    Save();  // frees the records on every path
+  } else {
+    FRecords.clear();
+    FRecords.shrink_to_fit();
+  }
+}
+
+void TIndex::Save() {
+  // The records go whatever happens below.
+  struct TFreeRecords {
+    std::vector<TIndexRecord>& Records;
+    ~TFreeRecords() {
+      Records.clear();
+      Records.shrink_to_fit();
+    }
+  } freeRecords{FRecords};
+
+  const std::size_t n = FRecords.size();
+  std::unique_ptr<TNewFile> file =
+      OpenWithRetry(FPlatform, [&] { return FPlatform.CreateExclusive(FFileName); });
+  if (!file) return;  // the file keeps its old content
+
+  const std::size_t max = static_cast<std::size_t>(FMaxRecords);
+  const std::size_t first = n > max ? n - max : 0;
+  FHeader.Count = static_cast<std::int16_t>(n - first);
+
+  std::exception_ptr writeError;
+  try {
+    file->WriteAt(0, &FHeader, sizeof FHeader);
+    for (std::size_t i = first; i < n; ++i) {
+      const std::int64_t offset =
+          static_cast<std::int64_t>(sizeof FHeader) +
+          static_cast<std::int64_t>(sizeof(TIndexRecord)) * static_cast<std::int64_t>(i - first);
+      file->WriteAt(offset, &FRecords[i], sizeof(TIndexRecord));
+    }
+    file->Commit();
+  } catch (const std::exception& e) {
+    // Without the commit the old file stays whole: a failed save never leaves a torn index.
+    const EFailure* cause = dynamic_cast<const EFailure*>(&e);
+    writeError = std::make_exception_ptr(
+        EFailure(Texts::StreamWriteError, cause ? cause->Code() : 0));
+  }
+  file.reset();  // closes the file (and drops an uncommitted temporary) before the delete
+
+  if (n == 0 && FFileName.find(".F10") != std::string::npos) {
+    // An index with nothing in it is no index; if the delete fails the empty one stays.
+    FPlatform.DeleteFile(FFileName);
+  }
+  if (writeError) std::rethrow_exception(writeError);
+}
