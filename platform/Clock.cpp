@@ -1,1 +1,397 @@
-// placeholder
+#include "Clock.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <vector>
+
+#include "Convert.h"
+#include "Failure.h"
+#include "Texts.h"
+
+namespace {
+
+// --- Calendar arithmetic on the proleptic Gregorian calendar ---
+
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void CivilFromDays(long long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : days[m - 1];
+}
+
+int WeekDay(const TDateTime& t) {  // 0 = Sunday
+  const long long z = DaysFromCivil(t.Year, static_cast<unsigned>(t.Month), static_cast<unsigned>(t.Day));
+  return static_cast<int>(((z % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+}
+
+// --- The regional formats ---
+
+enum class TField {
+  Literal, Day, DaySpaced, Month, Year2, Year4, Hour24, Hour12, Minute, Second, AmPm,
+  MonthAbbr, MonthName, DayAbbr, DayName
+};
+
+struct TToken {
+  TField Field;
+  std::string Text;  // the literal, GBK
+};
+
+struct TFormats {
+  std::vector<TToken> Date, Time;
+  std::string Am = "AM", Pm = "PM";
+  std::string MonthAbbr[12], MonthName[12], DayAbbr[7], DayName[7];
+};
+
+std::mutex gFormatsLock;
+TFormats gFormats;
+bool gFormatsLoaded = false;
+
+class TLocaleText {
+ public:
+  explicit TLocaleText(locale_t loc) : FLocale(loc) {
+    const std::string codeset = nl_langinfo_l(CODESET, loc);
+    FUtf8 = SameText(codeset, "UTF-8") || SameText(codeset, "utf8");
+  }
+  std::string operator()(nl_item item) const {
+    const std::string raw = nl_langinfo_l(item, FLocale);
+    return FUtf8 ? Utf8ToGbk(raw) : raw;
+  }
+
+ private:
+  locale_t FLocale;
+  bool FUtf8 = false;
+};
+
+void AddLiteral(std::vector<TToken>& out, const std::string& text) {
+  if (text.empty()) return;
+  if (!out.empty() && out.back().Field == TField::Literal) out.back().Text += text;
+  else out.push_back(TToken{TField::Literal, text});
+}
+
+// Turns a strftime format into tokens; the composite conversions are expanded.
+void Tokenize(const std::string& fmt, const TLocaleText& text, std::vector<TToken>& out, int depth = 0) {
+  for (std::size_t i = 0; i < fmt.size(); ++i) {
+    if (fmt[i] != '%' || i + 1 >= fmt.size()) {
+      AddLiteral(out, std::string(1, fmt[i]));
+      continue;
+    }
+    char c = fmt[++i];
+    while ((c == 'E' || c == 'O' || c == '-' || c == '_' || c == '0' || c == '^' || c == '#') &&
+           i + 1 < fmt.size())
+      c = fmt[++i];
+    auto expand = [&](const std::string& sub) {
+      if (depth < 3) Tokenize(sub, text, out, depth + 1);
+    };
+    switch (c) {
+      case 'd': out.push_back({TField::Day, ""}); break;
+      case 'e': out.push_back({TField::DaySpaced, ""}); break;
+      case 'm': out.push_back({TField::Month, ""}); break;
+      case 'y': out.push_back({TField::Year2, ""}); break;
+      case 'Y': out.push_back({TField::Year4, ""}); break;
+      case 'H': case 'k': out.push_back({TField::Hour24, ""}); break;
+      case 'I': case 'l': out.push_back({TField::Hour12, ""}); break;
+      case 'M': out.push_back({TField::Minute, ""}); break;
+      case 'S': out.push_back({TField::Second, ""}); break;
+      case 'p': case 'P': out.push_back({TField::AmPm, ""}); break;
+      case 'b': case 'h': out.push_back({TField::MonthAbbr, ""}); break;
+      case 'B': out.push_back({TField::MonthName, ""}); break;
+      case 'a': out.push_back({TField::DayAbbr, ""}); break;
+      case 'A': out.push_back({TField::DayName, ""}); break;
+      case 'D': expand("%m/%d/%y"); break;
+      case 'F': expand("%Y-%m-%d"); break;
+      case 'T': expand("%H:%M:%S"); break;
+      case 'R': expand("%H:%M"); break;
+      case 'r': expand(text(T_FMT_AMPM)); break;
+      case 'x': expand(text(D_FMT)); break;
+      case 'X': expand(text(T_FMT)); break;
+      case 'n': case 't': AddLiteral(out, " "); break;
+      case '%': AddLiteral(out, "%"); break;
+      default: break;  // nothing a date or a time needs
+    }
+  }
+}
+
+void LoadFormatsLocked() {
+  locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+  TFormats f;
+  if (loc != static_cast<locale_t>(nullptr)) {
+    const TLocaleText text(loc);
+    Tokenize(text(D_FMT), text, f.Date);
+    Tokenize(text(T_FMT), text, f.Time);
+    if (!text(AM_STR).empty()) f.Am = text(AM_STR);
+    if (!text(PM_STR).empty()) f.Pm = text(PM_STR);
+    for (int i = 0; i < 12; ++i) {
+      f.MonthAbbr[i] = text(static_cast<nl_item>(ABMON_1 + i));
+      f.MonthName[i] = text(static_cast<nl_item>(MON_1 + i));
+    }
+    for (int i = 0; i < 7; ++i) {
+      f.DayAbbr[i] = text(static_cast<nl_item>(ABDAY_1 + i));
+      f.DayName[i] = text(static_cast<nl_item>(DAY_1 + i));
+    }
+    freelocale(loc);
+  }
+  // Without usable regional formats the program still needs a stamp it can read back.
+  if (f.Date.empty())
+    f.Date = {{TField::Month, ""}, {TField::Literal, "/"}, {TField::Day, ""},
+              {TField::Literal, "/"}, {TField::Year2, ""}};
+  if (f.Time.empty())
+    f.Time = {{TField::Hour24, ""}, {TField::Literal, ":"}, {TField::Minute, ""},
+              {TField::Literal, ":"}, {TField::Second, ""}};
+  gFormats = std::move(f);
+  gFormatsLoaded = true;
+}
+
+TFormats Formats() {
+  std::lock_guard<std::mutex> lock(gFormatsLock);
+  if (!gFormatsLoaded) LoadFormatsLocked();
+  return gFormats;
+}
+
+std::string Two(int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d", v);
+  return buf;
+}
+
+void Render(const std::vector<TToken>& tokens, const TFormats& f, const TDateTime& t, std::string& out) {
+  for (const TToken& k : tokens) {
+    switch (k.Field) {
+      case TField::Literal: out += k.Text; break;
+      case TField::Day: out += Two(t.Day); break;
+      case TField::DaySpaced: out += (t.Day < 10 ? " " : "") + std::to_string(t.Day); break;
+      case TField::Month: out += Two(t.Month); break;
+      case TField::Year2: out += Two(((t.Year % 100) + 100) % 100); break;
+      case TField::Year4: out += std::to_string(t.Year); break;
+      case TField::Hour24: out += Two(t.Hour); break;
+      case TField::Hour12: out += Two(t.Hour % 12 == 0 ? 12 : t.Hour % 12); break;
+      case TField::Minute: out += Two(t.Minute); break;
+      case TField::Second: out += Two(t.Second); break;
+      case TField::AmPm: out += t.Hour < 12 ? f.Am : f.Pm; break;
+      case TField::MonthAbbr: out += f.MonthAbbr[t.Month - 1]; break;
+      case TField::MonthName: out += f.MonthName[t.Month - 1]; break;
+      case TField::DayAbbr: out += f.DayAbbr[WeekDay(t)]; break;
+      case TField::DayName: out += f.DayName[WeekDay(t)]; break;
+    }
+  }
+}
+
+// --- Reading a date-time text back ---
+
+struct TParsed {
+  int Year = -1, Month = -1, Day = -1, Hour = 0, Minute = 0, Second = 0;
+  int Hour12 = -1, AmPm = -1;  // AmPm: 0 am, 1 pm
+  bool TwoDigitYear = false;
+};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+bool StartsWithText(std::string_view s, std::size_t at, const std::string& word) {
+  return !word.empty() && s.size() - at >= word.size() && SameText(s.substr(at, word.size()), word);
+}
+
+// Matches the longest of `names` at `at`; gives its index.
+int MatchName(std::string_view s, std::size_t& at, const std::string* names, int count) {
+  int best = -1;
+  std::size_t bestLen = 0;
+  for (int i = 0; i < count; ++i)
+    if (names[i].size() > bestLen && StartsWithText(s, at, names[i])) {
+      best = i;
+      bestLen = names[i].size();
+    }
+  at += bestLen;
+  return best;
+}
+
+bool ReadNumber(std::string_view s, std::size_t& at, std::size_t maxDigits, int& value, std::size_t* digits = nullptr) {
+  while (at < s.size() && IsSpace(s[at])) ++at;
+  std::size_t n = 0;
+  value = 0;
+  while (at < s.size() && IsDigit(s[at]) && n < maxDigits) {
+    value = value * 10 + (s[at] - '0');
+    ++at;
+    ++n;
+  }
+  if (digits) *digits = n;
+  return n > 0;
+}
+
+bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_view s, std::size_t& at, TParsed& p) {
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    const TToken& tok = tokens[k];
+    switch (tok.Field) {
+      case TField::Literal:
+        for (const char c : tok.Text) {
+          if (IsSpace(c)) {
+            while (at < s.size() && IsSpace(s[at])) ++at;
+          } else {
+            if (at >= s.size() || !SameText(s.substr(at, 1), std::string_view(&c, 1))) return false;
+            ++at;
+          }
+        }
+        break;
+      case TField::Day:
+      case TField::DaySpaced:
+        if (!ReadNumber(s, at, 2, p.Day)) return false;
+        break;
+      case TField::Month:
+        if (!ReadNumber(s, at, 2, p.Month)) return false;
+        break;
+      case TField::Year2:
+      case TField::Year4: {
+        std::size_t digits = 0;
+        // A two-digit format still takes a full year when the text gives one.
+        const bool glued = k + 1 < tokens.size() && tokens[k + 1].Field != TField::Literal;
+        const std::size_t width = tok.Field == TField::Year4 || !glued ? 4 : 2;
+        if (!ReadNumber(s, at, width, p.Year, &digits)) return false;
+        p.TwoDigitYear = digits <= 2;
+        break;
+      }
+      case TField::Hour24:
+        if (!ReadNumber(s, at, 2, p.Hour)) return false;
+        break;
+      case TField::Hour12:
+        if (!ReadNumber(s, at, 2, p.Hour12)) return false;
+        break;
+      case TField::Minute:
+        if (!ReadNumber(s, at, 2, p.Minute)) return false;
+        break;
+      case TField::Second:
+        if (!ReadNumber(s, at, 2, p.Second)) return false;
+        break;
+      case TField::AmPm: {
+        while (at < s.size() && IsSpace(s[at])) ++at;
+        const std::string marks[] = {f.Am, f.Pm, "AM", "PM"};
+        const int i = MatchName(s, at, marks, 4);
+        if (i < 0) return false;
+        p.AmPm = i % 2;
+        break;
+      }
+      case TField::MonthAbbr:
+      case TField::MonthName: {
+        int i = MatchName(s, at, f.MonthName, 12);
+        if (i < 0) i = MatchName(s, at, f.MonthAbbr, 12);
+        if (i < 0) return false;
+        p.Month = i + 1;
+        break;
+      }
+      case TField::DayAbbr:
+      case TField::DayName: {
+        int i = MatchName(s, at, f.DayName, 7);
+        if (i < 0) i = MatchName(s, at, f.DayAbbr, 7);
+        if (i < 0) return false;
+        break;  // the weekday follows from the date
+      }
+    }
+  }
+  return true;
+}
+
+bool Complete(TParsed p, TDateTime& out) {
+  if (p.Year < 0 || p.Month < 1 || p.Month > 12 || p.Day < 1) return false;
+  if (p.TwoDigitYear) {
+    // Two-digit years fall within fifty years of the current one.
+    const int window = SystemNow().Year - 50;
+    p.Year += window / 100 * 100;
+    if (p.Year < window) p.Year += 100;
+  }
+  if (p.Year < 1 || p.Year > 9999 || p.Day > DaysInMonth(p.Year, p.Month)) return false;
+  if (p.Hour12 >= 0) {
+    if (p.Hour12 < 1 || p.Hour12 > 12) return false;
+    p.Hour = p.Hour12 % 12 + (p.AmPm == 1 ? 12 : 0);
+  } else if (p.AmPm == 1 && p.Hour < 12) {
+    p.Hour += 12;
+  }
+  if (p.Hour > 23 || p.Minute > 59 || p.Second > 59) return false;
+  out = TDateTime{p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, 0};
+  return true;
+}
+
+}  // namespace
+
+TDateTime SystemNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm{};
+  localtime_r(&ts.tv_sec, &tm);
+  return TDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                   tm.tm_sec,        static_cast<int>(ts.tv_nsec / 1000000)};
+}
+
+TDateTime IncDays(const TDateTime& t, int days) {
+  TDateTime out = t;
+  const long long z = DaysFromCivil(t.Year, static_cast<unsigned>(t.Month), static_cast<unsigned>(t.Day)) + days;
+  CivilFromDays(z, out.Year, out.Month, out.Day);
+  return out;
+}
+
+std::string IsoDate(const TDateTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.Year, t.Month, t.Day);
+  return buf;
+}
+
+std::string CompactDate(const TDateTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", t.Year, t.Month, t.Day);
+  return buf;
+}
+
+std::string DateTimeToStr(const TDateTime& t) {
+  const TFormats f = Formats();
+  std::string out;
+  Render(f.Date, f, t, out);
+  if (t.Hour == 0 && t.Minute == 0 && t.Second == 0) return out;
+  out += ' ';
+  Render(f.Time, f, t, out);
+  return out;
+}
+
+TDateTime StrToDateTime(const std::string& text) {
+  const TFormats f = Formats();
+  const std::string_view s = Trim(text);
+  TParsed p;
+  std::size_t at = 0;
+  TDateTime out;
+  if (Match(f.Date, f, s, at, p)) {
+    const std::size_t dateEnd = at;
+    if (dateEnd == s.size() && Complete(p, out)) return out;
+    TParsed withTime = p;
+    if (dateEnd < s.size() && IsSpace(s[dateEnd]) && Match(f.Time, f, s, at, withTime) &&
+        at == s.size() && Complete(withTime, out))
+      return out;
+  }
+  throw EFailure(Fmt(Texts::NotADateTime, text));
+}
+
+void LoadRegionalFormats() {
+  std::lock_guard<std::mutex> lock(gFormatsLock);
+  LoadFormatsLocked();
+}

@@ -20,3 +20,11 @@ std::int32_t ProfileInt(const std::string& text, std::int32_t fallback);
 std::string_view Trim(std::string_view text);
 // Upper-cases the bytes a to z; every other byte stays.
 std::string UpperAscii(std::string_view text);
+// True when `a` and `b` are equal but for the case of ASCII letters. The second byte of a GBK
+// double-byte character is compared as it is, so two different characters never match.
+bool SameText(std::string_view a, std::string_view b);
+// The offset of the last "\" or "/" of a path that is a separator (not the second byte of a
+// GBK character), or npos.
+std::size_t LastPathDelimiter(std::string_view path);
+// True when `byte` starts a GBK double-byte character (0x81 to 0xFE).
+inline bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "Platform.h"
 
@@ -33,7 +35,9 @@ class TFaultyPlatform final : public TPlatform {
   int Sleeps() const { return FSleeps; }
   // A fixed clock (empty function: the real one).
   void SetClock(std::function<TDateTime()> clock);
-  // Called with (kind, path) before each counted operation, for tests that log effects.
+  // Called with (kind, path) before each counted operation, for tests that log effects. A
+  // move or a copy is one operation whose path is the source, a line feed, the destination,
+  // so a rule matches either of them.
   void OnOperation(std::function<void(const std::string&, const std::string&)> observer);
 
   std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
@@ -59,8 +63,20 @@ class TFaultyPlatform final : public TPlatform {
   int Check(const std::string& kind, const std::string& path);
 
  private:
+  struct TRule {
+    std::string Kind;      // "" = any
+    std::string PathPart;  // upper-cased; "" = any
+    int Code;
+  };
+  bool Matches(const TRule& rule, const std::string& kind, const std::string& upperPath) const;
+
   TPlatform& FReal;
-  // ... the implementation's own state (counters, rules, clock) goes here.
+  mutable std::mutex FLock;  // a run's thread and the test's thread both come here
+  std::vector<TRule> FRules;
+  long FNthTarget = 0;  // the operation count that fails, 0 = none
+  int FNthCode = 0;
+  std::function<TDateTime()> FClock;
+  std::function<void(const std::string&, const std::string&)> FObserver;
   std::atomic<long> FOps{0};
   std::atomic<long> FFailures{0};
   std::atomic<long long> FSleptMs{0};

@@ -1,1 +1,218 @@
-// placeholder
+#include "IniFile.h"
+
+#include <string_view>
+
+#include "Convert.h"
+#include "Platform.h"
+#include "Texts.h"
+
+namespace {
+
+// The settings file is replaced atomically, so a reader only ever meets a short lock of
+// another thread or program; it is waited out rather than read as an empty file.
+constexpr int kBusyTries = 40;
+constexpr int kBusyPauseMs = 25;
+
+// One line of the file: where its bytes start, where its text ends and where its line end
+// ends (the start of the next line).
+struct TRawLine {
+  std::size_t Start, TextEnd, End;
+};
+
+std::vector<TRawLine> SplitRaw(std::string_view bytes) {
+  std::vector<TRawLine> lines;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t start = i;
+    while (i < bytes.size() && bytes[i] != '\r' && bytes[i] != '\n') ++i;
+    const std::size_t textEnd = i;
+    if (i < bytes.size() && bytes[i] == '\r') ++i;
+    if (i < bytes.size() && bytes[i] == '\n') ++i;
+    lines.push_back(TRawLine{start, textEnd, i});
+  }
+  return lines;
+}
+
+enum class TLineKind { Other, Section, Key };
+
+struct TParsedLine {
+  TLineKind Kind = TLineKind::Other;
+  std::string_view Name;   // section or key name, blanks removed
+  std::string_view Value;  // key value, blanks removed
+};
+
+TParsedLine ParseLine(std::string_view text) {
+  TParsedLine out;
+  const std::string_view t = Trim(text);
+  if (t.empty() || t[0] == ';') return out;
+  if (t[0] == '[') {
+    const auto close = t.find(']');
+    if (close == std::string_view::npos) return out;  // a broken header is no section
+    out.Kind = TLineKind::Section;
+    out.Name = Trim(t.substr(1, close - 1));
+    return out;
+  }
+  const auto eq = t.find('=');
+  if (eq == std::string_view::npos) return out;
+  out.Kind = TLineKind::Key;
+  out.Name = Trim(t.substr(0, eq));
+  out.Value = Trim(t.substr(eq + 1));
+  return out;
+}
+
+// A value in matching quotes reads without them, as the profile functions read it.
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
+// Every key line of the first section named `section`, in file order; `found` tells
+// whether the section exists.
+template <typename F>
+void ForEachKey(std::string_view bytes, const std::string& section, F&& each) {
+  bool inSection = false, seen = false;
+  for (const TRawLine& raw : SplitRaw(bytes)) {
+    const TParsedLine line = ParseLine(bytes.substr(raw.Start, raw.TextEnd - raw.Start));
+    if (line.Kind == TLineKind::Section) {
+      if (inSection) return;  // only the first section of that name counts
+      inSection = !seen && SameText(line.Name, section);
+      seen = seen || inSection;
+    } else if (line.Kind == TLineKind::Key && inSection) {
+      if (!each(line)) return;
+    }
+  }
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+// Reads the file; a missing file (or folder) is an empty file. Returns 0 or the error.
+int LoadBytes(TPlatform& fs, const std::string& path, std::string& bytes) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      bytes = ReadWholeFile(fs, path);
+      return 0;
+    } catch (const EFailure& e) {
+      bytes.clear();
+      if (e.Code() == kErrFileNotFound || e.Code() == kErrPathNotFound) return 0;
+      if (e.Code() != kErrSharingViolation || attempt >= kBusyTries)
+        return e.Code() ? e.Code() : kErrAccessDenied;
+      fs.Sleep(kBusyPauseMs);
+    }
+  }
+}
+
+}  // namespace
+
+TIniFile::TIniFile(TPlatform& fs, std::string path) : FPlatform(fs), FPath(std::move(path)) {}
+
+std::string TIniFile::Load() {
+  std::string bytes;
+  LoadBytes(FPlatform, FPath, bytes);
+  return bytes;
+}
+
+TNameValues TIniFile::ReadSectionValues(const std::string& section) {
+  const std::string bytes = Load();
+  TNameValues out;
+  ForEachKey(bytes, section, [&](const TParsedLine& line) {
+    const std::string_view value = Unquote(line.Value);
+    if (value.empty()) return true;
+    for (const auto& entry : out)
+      if (SameText(entry.first, line.Name)) return true;
+    out.emplace_back(std::string(line.Name), std::string(value));
+    return true;
+  });
+  return out;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& fallback) {
+  const std::string bytes = Load();
+  std::string result = fallback;
+  const std::string_view wanted = Trim(key);
+  ForEachKey(bytes, section, [&](const TParsedLine& line) {
+    if (!SameText(line.Name, wanted)) return true;
+    result = std::string(Unquote(line.Value));
+    return false;
+  });
+  return result;
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                                   std::int32_t fallback) {
+  // A key that is missing and a key whose text is no number both give the fallback.
+  return ProfileInt(ReadString(section, key, ""), fallback);
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+  const std::string unableToWrite = Fmt(Texts::UnableToWrite, FPath);
+  const std::string_view name = Trim(key);
+  const std::string_view sectionName = Trim(section);
+  // Anything that would make the line read back as another line, or as another section,
+  // is refused rather than written.
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+      sectionName.find(']') != std::string_view::npos ||
+      name.find('=') != std::string_view::npos || (!name.empty() && (name[0] == '[' || name[0] == ';')))
+    throw EFailure(unableToWrite);
+
+  std::string bytes;
+  if (const int code = LoadBytes(FPlatform, FPath, bytes)) throw EFailure(unableToWrite, code);
+
+  const std::string newLine = std::string(name) + "=" + value;
+  const std::vector<TRawLine> raws = SplitRaw(bytes);
+  std::string out;
+  bool inSection = false, sectionSeen = false, done = false;
+  std::size_t insertAfter = std::string::npos;  // index of the section's last key (or header)
+  for (std::size_t i = 0; i < raws.size() && !done; ++i) {
+    const TRawLine& raw = raws[i];
+    const TParsedLine line = ParseLine(std::string_view(bytes).substr(raw.Start, raw.TextEnd - raw.Start));
+    if (line.Kind == TLineKind::Section) {
+      if (inSection) break;
+      inSection = !sectionSeen && SameText(line.Name, sectionName);
+      if (inSection) {
+        sectionSeen = true;
+        insertAfter = i;
+      }
+    } else if (line.Kind == TLineKind::Key && inSection) {
+      if (SameText(line.Name, name)) {
+        out = bytes.substr(0, raw.Start) + newLine + bytes.substr(raw.TextEnd);
+        done = true;
+      } else {
+        insertAfter = i;
+      }
+    }
+  }
+  if (!done && sectionSeen) {
+    const TRawLine& after = raws[insertAfter];
+    std::string eol = bytes.substr(after.TextEnd, after.End - after.TextEnd);
+    out = bytes.substr(0, after.End);
+    if (eol.empty()) {
+      eol = "\r\n";
+      out += eol;
+    }
+    out += newLine + eol + bytes.substr(after.End);
+  } else if (!done) {
+    std::string eol = "\r\n";
+    out = bytes;
+    if (!raws.empty()) {
+      const TRawLine& last = raws.back();
+      if (last.End > last.TextEnd) eol = bytes.substr(last.TextEnd, last.End - last.TextEnd);
+      else out += eol;
+      if (!Trim(std::string_view(bytes).substr(last.Start, last.TextEnd - last.Start)).empty())
+        out += eol;  // a blank line between sections, as the profile functions write it
+    }
+    out += "[" + std::string(sectionName) + "]" + eol + newLine + eol;
+  }
+
+  try {
+    WriteWholeFile(FPlatform, FPath, out);
+  } catch (const EFailure& e) {
+    throw EFailure(unableToWrite, e.Code());
+  }
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}

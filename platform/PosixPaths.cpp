@@ -1,0 +1,241 @@
+#include "PosixPaths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "Convert.h"
+#include "Failure.h"
+
+namespace posixpaths {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Characters that no Windows file name may hold.
+bool IsBadNameByte(unsigned char c, bool wildcardsAllowed) {
+  if (c < 0x20) return true;
+  switch (c) {
+    case '<': case '>': case ':': case '"': case '|': return true;
+    case '*': case '?': return !wildcardsAllowed;
+    default: return false;
+  }
+}
+
+bool IsAscii(std::string_view s) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// One character of a GBK text: two bytes for a lead byte with a byte after it.
+std::size_t CharLength(std::string_view s, std::size_t i) {
+  return IsGbkLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+struct TDirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+
+}  // namespace
+
+std::string JoinHost(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder == "/") return "/" + name;
+  return folder + "/" + name;
+}
+
+TParsedPath ParseDrivePath(const std::string& path, const std::map<char, std::string>& drives,
+                           bool lastIsPattern) {
+  TParsedPath out;
+  std::size_t at = 0;
+  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':') {
+    const char letter = static_cast<char>(path[0] & ~0x20);
+    if (letter == 'Z') {
+      out.Root = "";
+    } else {
+      const auto it = drives.find(letter);
+      if (it == drives.end()) {
+        out.Error = kErrPathNotFound;
+        return out;
+      }
+      out.Root = it->second;
+    }
+    at = 2;
+    // "D:name" is relative to a current folder of D:, which this program does not have.
+    if (at < path.size() && !IsSeparator(path[at])) {
+      out.Error = kErrPathNotFound;
+      return out;
+    }
+  } else if (!path.empty() && IsSeparator(path[0]) && !(path.size() > 1 && IsSeparator(path[1]))) {
+    out.Root = "";  // rooted without a drive: on Z:
+  } else {
+    out.Error = kErrPathNotFound;  // empty, relative, or a network name
+    return out;
+  }
+
+  // Split at separators that are not the second byte of a GBK character, fold "." and "..".
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&]() {
+    if (part.empty() || part == ".") {
+    } else if (part == "..") {
+      if (!parts.empty()) parts.pop_back();  // ".." above the root stays at the root
+    } else {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (std::size_t i = at; i < path.size();) {
+    const std::size_t n = CharLength(path, i);
+    if (n == 1 && IsSeparator(path[i])) flush();
+    else part.append(path, i, n);
+    i += n;
+  }
+  flush();
+
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    const bool wild = lastIsPattern && k + 1 == parts.size();
+    const std::string& p = parts[k];
+    for (std::size_t i = 0; i < p.size();) {
+      const std::size_t n = CharLength(p, i);
+      if (n == 1 && IsBadNameByte(static_cast<unsigned char>(p[i]), wild)) {
+        out.Error = kErrInvalidName;
+        return out;
+      }
+      i += n;
+    }
+  }
+  out.Parts = std::move(parts);
+  return out;
+}
+
+std::string FindEntry(const std::string& folder, const std::string& name) {
+  const std::string host = GbkToUtf8(name);
+  struct stat st{};
+  if (lstat(JoinHost(folder, host).c_str(), &st) == 0) return host;
+
+  std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.empty() ? "/" : folder.c_str()));
+  if (!dir) return {};
+  const bool asciiName = IsAscii(name);
+  std::string exact, folded;
+  while (const dirent* e = readdir(dir.get())) {
+    const std::string_view entry = e->d_name;
+    if (entry == "." || entry == "..") continue;
+    if (asciiName && !IsAscii(entry)) continue;  // cannot be equal, not even folded
+    const std::string gbk = asciiName ? std::string(entry) : Utf8ToGbk(entry);
+    if (gbk.size() != name.size()) continue;
+    if (gbk == name) {
+      if (exact.empty() || entry < exact) exact = entry;
+    } else if (SameText(gbk, name)) {
+      if (folded.empty() || entry < folded) folded = entry;
+    }
+  }
+  return exact.empty() ? folded : exact;
+}
+
+TResolved Lookup(const TParsedPath& parsed, bool upToParent) {
+  TResolved r;
+  std::string folder = parsed.Root;
+  struct stat st{};
+  bool folderExists = stat(folder.empty() ? "/" : folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const std::size_t count = parsed.Parts.size();
+  if (count == 0) {
+    r.Host = folder.empty() ? "/" : folder;
+    r.Parent = r.Host;
+    r.ParentExists = folderExists;
+    r.Present = r.Exists = r.IsDir = folderExists;
+    return r;
+  }
+  const std::size_t folders = count - 1;
+  for (std::size_t i = 0; i < folders; ++i) {
+    std::string name;
+    if (folderExists) name = FindEntry(folder, parsed.Parts[i]);
+    if (name.empty()) {
+      folderExists = false;
+      name = GbkToUtf8(parsed.Parts[i]);
+    }
+    folder = JoinHost(folder, name);
+    if (folderExists) folderExists = stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  r.Parent = folder.empty() ? "/" : folder;
+  r.ParentExists = folderExists;
+  if (upToParent) {
+    r.Name = parsed.Parts.back();
+    r.Host = JoinHost(folder, GbkToUtf8(r.Name));
+    return r;
+  }
+  std::string name;
+  if (folderExists) name = FindEntry(folder, parsed.Parts.back());
+  r.Present = !name.empty();
+  if (name.empty()) name = GbkToUtf8(parsed.Parts.back());
+  r.Name = name;
+  r.Host = JoinHost(folder, name);
+  if (r.Present && stat(r.Host.c_str(), &st) == 0) {
+    r.Exists = true;
+    r.IsDir = S_ISDIR(st.st_mode);
+  }
+  return r;
+}
+
+bool WildMatch(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") pattern = "*";  // every name, with or without an extension
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+      continue;
+    }
+    if (p < pattern.size()) {
+      const std::size_t pl = CharLength(pattern, p);
+      const std::size_t nl = CharLength(name, n);
+      if ((pl == 1 && pattern[p] == '?') ||
+          (pl == nl && SameText(pattern.substr(p, pl), name.substr(n, nl)))) {
+        p += pl;
+        n += nl;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    // Let the last star take one more character of the name and try again.
+    starN += CharLength(name, starN);
+    n = starN;
+    p = starP;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::string NormalHostPath(const std::string& hostPath) {
+  std::string path = hostPath;
+  if (path.empty() || path[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+    else path = "/" + path;
+  }
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i <= path.size()) {
+    const std::size_t j = std::min(path.find('/', i), path.size());
+    const std::string part = path.substr(i, j - i);
+    if (part.empty() || part == ".") {
+    } else if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+}  // namespace posixpaths

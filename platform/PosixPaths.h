@@ -1,0 +1,57 @@
+#pragma once
+// Drive paths to host paths: the parsing, folding and case-insensitive lookup that the
+// POSIX platform does before every operation, and the wildcard match of directory search.
+// Internal to the platform folder.
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace posixpaths {
+
+// Temporary files of atomic replacements start with this; searches never return them.
+inline constexpr char kTempPrefix[] = ".~lorvane.";
+
+// A drive path taken apart: the host folder of its drive and its folded components (GBK).
+struct TParsedPath {
+  int Error = 0;                // 3 no such drive or not a drive path, 123 a bad character
+  std::string Root;             // host folder of the drive, "" for the host root
+  std::vector<std::string> Parts;
+};
+
+// `drives`: upper-case letter -> host folder ("" for the host root). With `lastIsPattern`
+// the last component may hold "*" and "?".
+TParsedPath ParseDrivePath(const std::string& path, const std::map<char, std::string>& drives,
+                           bool lastIsPattern);
+
+// A parsed path looked up on the host.
+struct TResolved {
+  std::string Host;          // host path; existing components with their host names
+  std::string Parent;        // host folder that holds (or would hold) the last component
+  std::string Name;          // the last component's host name (the given case when missing)
+  bool ParentExists = false; // the folder of the last component exists
+  bool Present = false;      // an entry of that name exists (a dangling link included)
+  bool Exists = false;       // ... and it is something (stat follows links)
+  bool IsDir = false;
+};
+
+// Looks up every component but the last (`upToParent`) or all of them.
+TResolved Lookup(const TParsedPath& parsed, bool upToParent = false);
+
+// The host name in `folder` that the GBK name `name` stands for: the name itself when it
+// exists, else the entry that equals it converted to GBK, else one that differs only in the
+// case of ASCII letters (the first in byte order). Empty when none.
+std::string FindEntry(const std::string& folder, const std::string& name);
+
+// `name` (GBK) against `pattern` ("*" any run, "?" exactly one character, a GBK double-byte
+// character counting as one, ASCII case ignored).
+bool WildMatch(std::string_view pattern, std::string_view name);
+
+// "/a/b" from "" + "a" ...: joins a host folder ("" = the root) and a name.
+std::string JoinHost(const std::string& folder, const std::string& name);
+
+// A host path made absolute and folded ("." and ".." removed, no doubled or trailing "/").
+std::string NormalHostPath(const std::string& hostPath);
+
+}  // namespace posixpaths
