@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -69,8 +70,7 @@ struct TFormats {
 };
 
 std::mutex gFormatsLock;
-TFormats gFormats;
-bool gFormatsLoaded = false;
+std::shared_ptr<const TFormats> gFormats;  // replaced whole, so a reader keeps a stable set
 
 class TLocaleText {
  public:
@@ -164,13 +164,12 @@ void LoadFormatsLocked() {
   if (f.Time.empty())
     f.Time = {{TField::Hour24, ""}, {TField::Literal, ":"}, {TField::Minute, ""},
               {TField::Literal, ":"}, {TField::Second, ""}};
-  gFormats = std::move(f);
-  gFormatsLoaded = true;
+  gFormats = std::make_shared<const TFormats>(std::move(f));
 }
 
-TFormats Formats() {
+std::shared_ptr<const TFormats> Formats() {
   std::lock_guard<std::mutex> lock(gFormatsLock);
-  if (!gFormatsLoaded) LoadFormatsLocked();
+  if (!gFormats) LoadFormatsLocked();
   return gFormats;
 }
 
@@ -365,7 +364,8 @@ std::string CompactDate(const TDateTime& t) {
 }
 
 std::string DateTimeToStr(const TDateTime& t) {
-  const TFormats f = Formats();
+  const auto formats = Formats();
+  const TFormats& f = *formats;
   std::string out;
   Render(f.Date, f, t, out);
   if (t.Hour == 0 && t.Minute == 0 && t.Second == 0) return out;
@@ -375,7 +375,8 @@ std::string DateTimeToStr(const TDateTime& t) {
 }
 
 TDateTime StrToDateTime(const std::string& text) {
-  const TFormats f = Formats();
+  const auto formats = Formats();
+  const TFormats& f = *formats;
   const std::string_view s = Trim(text);
   TParsed p;
   std::size_t at = 0;

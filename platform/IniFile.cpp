@@ -67,8 +67,8 @@ std::string_view Unquote(std::string_view v) {
   return v;
 }
 
-// Every key line of the first section named `section`, in file order; `found` tells
-// whether the section exists.
+// Calls `each` with every key line of the first section named `section`, in file order,
+// until it returns false.
 template <typename F>
 void ForEachKey(std::string_view bytes, const std::string& section, F&& each) {
   bool inSection = false, seen = false;
@@ -100,6 +100,59 @@ int LoadBytes(TPlatform& fs, const std::string& path, std::string& bytes) {
       fs.Sleep(kBusyPauseMs);
     }
   }
+}
+
+// The file's bytes with the key line `newLine` of `name` put in place: replacing the first
+// line of that key in the first section of that name, else added after the section's last
+// key, else in a new section at the end. Every other byte stays.
+std::string WithLine(const std::string& bytes, std::string_view sectionName, std::string_view name,
+                     const std::string& newLine) {
+  const std::vector<TRawLine> raws = SplitRaw(bytes);
+  std::string out;
+  bool inSection = false, sectionSeen = false, done = false;
+  std::size_t insertAfter = std::string::npos;  // index of the section's last key (or header)
+  for (std::size_t i = 0; i < raws.size() && !done; ++i) {
+    const TRawLine& raw = raws[i];
+    const TParsedLine line = ParseLine(std::string_view(bytes).substr(raw.Start, raw.TextEnd - raw.Start));
+    if (line.Kind == TLineKind::Section) {
+      if (inSection) break;
+      inSection = !sectionSeen && SameText(line.Name, sectionName);
+      if (inSection) {
+        sectionSeen = true;
+        insertAfter = i;
+      }
+    } else if (line.Kind == TLineKind::Key && inSection) {
+      if (SameText(line.Name, name)) {
+        out = bytes.substr(0, raw.Start) + newLine + bytes.substr(raw.TextEnd);
+        done = true;
+      } else {
+        insertAfter = i;
+      }
+    }
+  }
+  if (!done && sectionSeen) {
+    const TRawLine& after = raws[insertAfter];
+    std::string eol = bytes.substr(after.TextEnd, after.End - after.TextEnd);
+    out = bytes.substr(0, after.End);
+    if (eol.empty()) {
+      eol = "\r\n";
+      out += eol;
+    }
+    out += newLine + eol + bytes.substr(after.End);
+  } else if (!done) {
+    std::string eol = "\r\n";
+    out = bytes;
+    if (!raws.empty()) {
+      const TRawLine& last = raws.back();
+      if (last.End > last.TextEnd) eol = bytes.substr(last.TextEnd, last.End - last.TextEnd);
+      else out += eol;
+      if (!Trim(std::string_view(bytes).substr(last.Start, last.TextEnd - last.Start)).empty())
+        out += eol;  // a blank line between sections, as the profile functions write it
+    }
+    out += "[" + std::string(sectionName) + "]" + eol + newLine + eol;
+  }
+
+  return out;
 }
 
 }  // namespace
@@ -157,62 +210,21 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
       name.find('=') != std::string_view::npos || (!name.empty() && (name[0] == '[' || name[0] == ';')))
     throw EFailure(unableToWrite);
 
-  std::string bytes;
-  if (const int code = LoadBytes(FPlatform, FPath, bytes)) throw EFailure(unableToWrite, code);
-
   const std::string newLine = std::string(name) + "=" + value;
-  const std::vector<TRawLine> raws = SplitRaw(bytes);
-  std::string out;
-  bool inSection = false, sectionSeen = false, done = false;
-  std::size_t insertAfter = std::string::npos;  // index of the section's last key (or header)
-  for (std::size_t i = 0; i < raws.size() && !done; ++i) {
-    const TRawLine& raw = raws[i];
-    const TParsedLine line = ParseLine(std::string_view(bytes).substr(raw.Start, raw.TextEnd - raw.Start));
-    if (line.Kind == TLineKind::Section) {
-      if (inSection) break;
-      inSection = !sectionSeen && SameText(line.Name, sectionName);
-      if (inSection) {
-        sectionSeen = true;
-        insertAfter = i;
-      }
-    } else if (line.Kind == TLineKind::Key && inSection) {
-      if (SameText(line.Name, name)) {
-        out = bytes.substr(0, raw.Start) + newLine + bytes.substr(raw.TextEnd);
-        done = true;
-      } else {
-        insertAfter = i;
-      }
+  for (int attempt = 1;; ++attempt) {
+    // Read anew on every attempt: whoever held the file may have changed it.
+    std::string bytes;
+    if (const int code = LoadBytes(FPlatform, FPath, bytes)) throw EFailure(unableToWrite, code);
+    try {
+      WriteWholeFile(FPlatform, FPath, WithLine(bytes, sectionName, name, newLine));
+      return;
+    } catch (const EFailure& e) {
+      if (e.Code() != kErrSharingViolation || attempt >= kBusyTries)
+        throw EFailure(unableToWrite, e.Code());
     }
-  }
-  if (!done && sectionSeen) {
-    const TRawLine& after = raws[insertAfter];
-    std::string eol = bytes.substr(after.TextEnd, after.End - after.TextEnd);
-    out = bytes.substr(0, after.End);
-    if (eol.empty()) {
-      eol = "\r\n";
-      out += eol;
-    }
-    out += newLine + eol + bytes.substr(after.End);
-  } else if (!done) {
-    std::string eol = "\r\n";
-    out = bytes;
-    if (!raws.empty()) {
-      const TRawLine& last = raws.back();
-      if (last.End > last.TextEnd) eol = bytes.substr(last.TextEnd, last.End - last.TextEnd);
-      else out += eol;
-      if (!Trim(std::string_view(bytes).substr(last.Start, last.TextEnd - last.Start)).empty())
-        out += eol;  // a blank line between sections, as the profile functions write it
-    }
-    out += "[" + std::string(sectionName) + "]" + eol + newLine + eol;
-  }
-
-  try {
-    WriteWholeFile(FPlatform, FPath, out);
-  } catch (const EFailure& e) {
-    throw EFailure(unableToWrite, e.Code());
+    FPlatform.Sleep(kBusyPauseMs);
   }
 }
-
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
   WriteString(section, key, std::to_string(value));
 }
