@@ -87,6 +87,9 @@ TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty)
     : FPlatform(fs), FHeader(DefaultIndexHeader()), FFileName(std::move(fileName)) {
   if (startEmpty) return;
   if (!FPlatform.FileExists(FFileName)) return;
+  // Only a file that ended too early is saved on the way out. When a read itself fails the
+  // file is left alone: saving the records read so far would cut good records off an index
+  // that merely could not be read this time.
   try {
     Load();
   } catch (const EShortIndex&) {
@@ -99,8 +102,6 @@ TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty)
     }
     throw;
   }
-  // Any other error (the read itself failed) leaves the file alone: saving the records
-  // read so far would cut good records off an index that merely could not be read now.
 }
 
 TIndex::~TIndex() = default;
