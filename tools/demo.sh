@@ -60,7 +60,7 @@ esac
 [ ${#logs[@]} -gt 0 ] || fail "the run wrote no log file into $demo/home"
 [ "$left" -eq 0 ] || fail "$left section files were not staged, yet the run reported nothing"
 
-# One line per folder (files, bytes), then its first few files with their sizes.
+# One line per folder (files, bytes), then its first and last two files with their sizes.
 show() {
   local dir=$1 label=$2 count bytes
   if [ ! -d "$demo/$dir" ]; then
@@ -70,10 +70,11 @@ show() {
   count=$(find "$demo/$dir" -type f | wc -l)
   bytes=$(find "$demo/$dir" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
   printf '%-12s %s: %d files, %d bytes\n' "$dir" "$label" "$count" "$bytes"
-  # sed reads to the end, so the listing never dies of a closed pipe
-  find "$demo/$dir" -type f -printf '%P\t%s\n' | LC_ALL=C sort | sed -n '1,4p' |
-    awk -F '\t' '{ printf "    %8d  %s\n", $2, $1 }'
-  if [ "$count" -gt 4 ]; then echo "    ..."; fi
+  # awk reads to the end, so the listing never dies of a closed pipe
+  find "$demo/$dir" -type f -printf '%P\t%s\n' | LC_ALL=C sort |
+    awk -F '\t' -v n="$count" '
+      NR <= 2 || NR > n - 2 { printf "    %8d  %s\n", $2, $1 }
+      NR == 3 && n > 4 { print "    ..." }'
   return 0
 }
 
@@ -86,6 +87,14 @@ show mirror/sz "Shenzhen mirror"
 show mirror/both "mirror of both markets"
 show sh/src/DATA "Shanghai archive"
 show sz/src/DATA "Shenzhen archive"
+
+first=$demo/sh/dst/600000.txt
+if [ -f "$first" ]; then
+  echo
+  echo "== The start of sh/dst/600000.txt: a title line inserted before each banner line"
+  head -n 4 "$first" | iconv -c -f GBK -t UTF-8 | tr -d '\r'
+  echo "..."
+fi
 
 # Stock failures are reported in the log above and leave the other stocks merged; a run that
 # merged no stock at all went wrong somewhere else.
