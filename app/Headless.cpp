@@ -1,1 +1,131 @@
-// placeholder
+#include "Headless.h"
+
+#include <atomic>
+#include <csignal>
+#include <ostream>
+#include <string>
+
+#include "Clock.h"
+#include "Convert.h"
+#include "Failure.h"
+#include "IniFile.h"
+#include "Platform.h"
+#include "Texts.h"
+#include "UniteHost.h"
+#include "uUniteThread.h"
+
+namespace {
+
+// Console text: UTF-8, one line per line, whatever line ends the message carries.
+std::string ConsoleText(const std::string& gbk) {
+  std::string text = GbkToUtf8(gbk);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+class THeadlessHost final : public TUniteHost {
+ public:
+  THeadlessHost(std::ostream& out, std::ostream& err) : FOut(out), FErr(err) {}
+
+  void Synchronize(const std::function<void()>& op) override { op(); }
+  // The 200-line rule still applies to the form log this stands for; it only counts.
+  int LogLineCount() override { return FLines; }
+  void LogClear() override { FLines = 0; }
+  void LogAdd(const std::string& line) override {
+    ++FLines;
+    FOut << ConsoleText(line) << '\n' << std::flush;
+  }
+  void SetStatus(const std::string& text) override {
+    if (text.empty()) return;
+    FFailed = true;
+    FErr << ConsoleText(text) << '\n' << std::flush;
+  }
+  void SetTimerEnabled(bool) override {}
+  void SetButtonEnabled(bool) override {}
+
+  bool Failed() const { return FFailed; }
+
+ private:
+  std::ostream& FOut;
+  std::ostream& FErr;
+  int FLines = 0;
+  bool FFailed = false;
+};
+
+std::atomic<TUniteThread*> gRunning{nullptr};
+
+extern "C" void StopRun(int) {
+  // Only an atomic store: safe in a signal handler.
+  if (TUniteThread* run = gRunning.load()) run->Terminate();
+}
+
+// SIGINT and SIGTERM ask the run to stop between stocks while this lives.
+class TStopSignals final {
+ public:
+  explicit TStopSignals(TUniteThread& run) {
+    gRunning = &run;
+    struct sigaction action {};
+    action.sa_handler = StopRun;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &FOldInt);
+    sigaction(SIGTERM, &action, &FOldTerm);
+  }
+  ~TStopSignals() {
+    sigaction(SIGINT, &FOldInt, nullptr);
+    sigaction(SIGTERM, &FOldTerm, nullptr);
+    gRunning = nullptr;
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  struct sigaction FOldInt {};
+  struct sigaction FOldTerm {};
+};
+
+}  // namespace
+
+int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
+  THeadlessHost host(out, err);
+  TUniteThread run(fs, host);
+  try {
+    TIniFile ini(fs, SettingsPathFor(fs.ProgramPath()));
+    const std::string& option = Texts::SectionOption;
+    run.FSrcPath = ini.ReadString(option, "SRC", "");
+    run.FDesPath = ini.ReadString(option, "DES", "");
+    run.FSzSrcPath = ini.ReadString(option, "SZSRC", "");
+    run.FSzDesPath = ini.ReadString(option, "SZDES", "");
+    run.FMakeIndex = ini.ReadInteger(option, "INDEX", 0) != 0;
+    const std::string fallback = DateTimeToStr(IncDays(fs.Now(), -2));
+    StrToDateTime(ini.ReadString(option, "LASTFILETIME", fallback));
+  } catch (const EFailure& failure) {
+    err << ConsoleText(failure.Message()) << '\n' << std::flush;
+    return kRunNotRun;
+  }
+
+  try {
+    TStopSignals signals(run);
+    run.Execute();
+  } catch (const EFailure& failure) {
+    // The run reports its own failures; one that escapes it still must not pass as success.
+    err << ConsoleText(failure.Message()) << '\n' << std::flush;
+    return kRunFailed;
+  } catch (const std::exception& failure) {
+    err << failure.what() << '\n' << std::flush;
+    return kRunFailed;
+  }
+  if (run.Terminated()) {
+    err << "lorvane: the run was stopped before its end\n" << std::flush;
+    return kRunFailed;
+  }
+  return host.Failed() ? kRunFailed : kRunClean;
+}

@@ -1,1 +1,127 @@
-int main() { return 0; }
+// Program start: the form, or with --once a single run without any window.
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "Clock.h"
+#include "Failure.h"
+#include "Headless.h"
+#include "Platform.h"
+#include "PosixPlatform.h"
+#include "uMain.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: lorvane [--home DIR] [--once]\n"
+    "       lorvane --help | --version\n";
+
+const char kHelp[] =
+    "Keeps the F10 texts of the Shanghai and Shenzhen markets merged and indexed.\n"
+    "\n"
+    "Without --once the program opens its form: a run starts every N minutes (the\n"
+    "interval saved in the form) and whenever the execute-now button is pressed.\n"
+    "\n"
+    "  --once      perform exactly one run without any window, then exit. Every line\n"
+    "              of the form log goes to standard output, every status text (a\n"
+    "              failure notice) to standard error, both UTF-8. SIGINT or SIGTERM\n"
+    "              stops the run before its next stock.\n"
+    "              Exit status: 0 the run reported no failure; 1 it reported one (or\n"
+    "              was stopped); 2 nothing ran (bad usage, or LASTFILETIME in the\n"
+    "              settings is not a date and time).\n"
+    "  --home DIR  DIR stands in for the program's folder: the settings file (the\n"
+    "              program's name in capitals + .INI, e.g. LORVANE.INI, found without\n"
+    "              regard to case) and the daily logs UniteLogyyyy-mm-dd.txt live there.\n"
+    "  --help      show this text and exit.\n"
+    "  --version   show the version and exit.\n"
+    "\n"
+    "Paths in the settings are drive paths: Z: is the root of this machine\n"
+    "(Z:\\srv\\feed is /srv/feed); section [DRIVES] maps other letters (D=/srv/feed).\n";
+
+int Usage(const std::string& complaint) {
+  std::cerr << "lorvane: " << complaint << "\n" << kUsage;
+  return kRunNotRun;
+}
+
+// A hook for making the README's picture: LORVANE_SCREENSHOT=file.png saves the form as
+// shown (after one run when LORVANE_SCREENSHOT_RUN is set) and ends the program.
+void ArmScreenshot(TfrmMain& form) {
+  const char* target = std::getenv("LORVANE_SCREENSHOT");
+  if (!target || !*target) return;
+  const QString file = QString::fromLocal8Bit(target);
+  const bool run = std::getenv("LORVANE_SCREENSHOT_RUN") != nullptr;
+  QTimer::singleShot(300, &form, [&form, file, run] {
+    if (run) form.Button2->click();
+    auto* poll = new QTimer(&form);
+    QObject::connect(poll, &QTimer::timeout, &form, [&form, file, poll] {
+      if (form.Running()) return;
+      poll->stop();
+      const bool saved = form.grab().save(file);
+      QCoreApplication::exit(saved ? 0 : 1);
+    });
+    poll->start(100);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool once = false;
+  bool haveHome = false;
+  std::string home;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "lorvane " << LORVANE_VERSION << "\n";
+      return 0;
+    }
+    if (arg == "--once") {
+      once = true;
+    } else if (arg == "--home" || arg.rfind("--home=", 0) == 0) {
+      if (arg == "--home") {
+        if (i + 1 >= argc) return Usage("--home needs a folder");
+        home = argv[++i];
+      } else {
+        home = arg.substr(7);
+      }
+      haveHome = true;
+    } else {
+      return Usage("unknown argument: " + arg);
+    }
+  }
+  if (haveHome) {
+    std::error_code ec;
+    if (home.empty() || !std::filesystem::is_directory(home, ec))
+      return Usage("--home: no such folder: " + home);
+    home = std::filesystem::absolute(home, ec).lexically_normal().string();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+  }
+
+  TPosixPlatform fs(HostProgramPath(), home);
+  LoadRegionalFormats();
+  try {
+    LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));
+  } catch (const EFailure& failure) {
+    std::cerr << "lorvane: " << failure.what() << "\n";
+    return kRunNotRun;
+  }
+
+  if (once) return RunOnce(fs, std::cout, std::cerr);
+
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  TfrmMain frmMain(fs);
+  frmMain.show();
+  ArmScreenshot(frmMain);
+  return app.exec();
+}

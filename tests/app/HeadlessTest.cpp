@@ -1,0 +1,195 @@
+// The one-run mode: in process with fault injection, and the built program end to end.
+
+#include <QProcess>
+#include <QStringList>
+
+#include <csignal>
+#include <set>
+#include <sstream>
+
+#include "AppFixture.h"
+#include "Headless.h"
+
+using namespace apptest;
+
+namespace {
+
+class Headless : public ::testing::Test {
+ protected:
+  int Run() {
+    Out.str("");
+    Err.str("");
+    return RunOnce(W.Fs, Out, Err);
+  }
+  TFormWorld W;
+  std::ostringstream Out, Err;
+};
+
+TEST_F(Headless, NoSettingsMeansNoMarketIsConfiguredAndTheRunIsClean) {
+  EXPECT_EQ(Run(), kRunClean);
+  EXPECT_EQ(Err.str(), "");
+  const std::string out = Out.str();
+  EXPECT_NE(out.find("上海市场未设置原始路径或目标路径"), std::string::npos) << out;
+  EXPECT_NE(out.find("深圳市场未设置原始路径或目标路径"), std::string::npos) << out;
+  // The same lines, GBK, in the day's log beside the program.
+  const std::string log = ReadFile(W.Host("UniteLog2026-12-08.txt"));
+  EXPECT_NE(log.find(Utf8ToGbk("上海市场未设置")), std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
+TEST_F(Headless, StagesWithTheSettingsOfSectionOption) {
+  W.RootSettings({"INTERNAL=not used here"});
+  W.Deliver("shsrc", "600000", {"a"});
+  W.Deliver("szsrc", "000001", {"a", "b"});
+  EXPECT_EQ(Run(), kRunClean) << Err.str();
+  EXPECT_TRUE(Exists(W.Host("shsrc/DATA/600000/600000a.sub")));
+  EXPECT_TRUE(Exists(W.Host("shsrc/DATA/600000/600000.F10")));
+  EXPECT_TRUE(Exists(W.Host("szsrc/DATA/000001/000001b.sub")));
+  EXPECT_TRUE(Exists(W.Host("shsrc/600000.F10")));  // the index stays where it was
+  EXPECT_TRUE(Exists(W.Host("shdes/600000.txt")));
+  EXPECT_TRUE(Exists(W.Host("szdes/000001.txt")));
+  EXPECT_NE(Out.str().find("600000"), std::string::npos) << Out.str();
+}
+
+TEST_F(Headless, AFailureReportedByTheRunGivesStatusOne) {
+  W.Settings({"[OPTION]", "SRC=" + W.Drive("nosuch/sh"), "DES=" + W.Drive("out")});
+  EXPECT_EQ(Run(), kRunFailed);
+  const std::string archive = W.Drive("nosuch/sh") + "\\DATA";
+  EXPECT_NE(Out.str().find(archive + " 目录创建错误"), std::string::npos) << Out.str();
+  EXPECT_EQ(Err.str(), "Lorvane错误" + archive + "目录创建错误\n");
+}
+
+TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureToo) {
+  W.Fs.FailWhen("append", "UniteLog", kErrAccessDenied);
+  EXPECT_EQ(Run(), kRunFailed);
+  EXPECT_EQ(Out.str(), "");  // a line the file did not get does not reach the form log
+}
+
+TEST_F(Headless, BadLastFileTimeRunsNothing) {
+  W.RootSettings({"LASTFILETIME=soon"});
+  W.Deliver("shsrc", "600000", {"a"});
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_EQ(Err.str(), "'soon' is not a valid date and time\n");
+  EXPECT_EQ(Out.str(), "");
+  EXPECT_TRUE(Exists(W.Host("shsrc/600000a.sub")));
+  EXPECT_FALSE(Exists(W.Host("UniteLog2026-12-08.txt")));
+}
+
+TEST_F(Headless, AnInterruptStopsTheRunBeforeTheNextStock) {
+  W.RootSettings();
+  W.Deliver("shsrc", "600000", {"a", "b"});
+  W.Deliver("shsrc", "600001", {"a"});
+  bool raised = false;
+  W.Fs.OnOperation([&](const std::string& kind, const std::string&) {
+    if (kind == "move" && !raised) {
+      raised = true;
+      std::raise(SIGINT);
+    }
+  });
+  EXPECT_EQ(Run(), kRunFailed);
+  EXPECT_NE(Err.str().find("stopped"), std::string::npos);
+  EXPECT_TRUE(Exists(W.Host("shsrc/DATA/600000/600000b.sub")));
+  EXPECT_TRUE(Exists(W.Host("shsrc/600001a.sub")));
+  // The handler is gone with the run: the default action is back.
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+// --- The built program ---
+
+struct TProgramResult {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+TProgramResult RunProgram(const QStringList& args, const std::string& workDir = "") {
+  QProcess program;
+  if (!workDir.empty()) program.setWorkingDirectory(QString::fromStdString(workDir));
+  program.start(QStringLiteral(LORVANE_BIN), args);
+  TProgramResult result;
+  if (!program.waitForFinished(60000)) {
+    program.kill();
+    program.waitForFinished();
+    return result;
+  }
+  result.Status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+  result.Out = program.readAllStandardOutput().toStdString();
+  result.Err = program.readAllStandardError().toStdString();
+  return result;
+}
+
+std::set<std::string> Names(const testsupport::fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : testsupport::fs::recursive_directory_iterator(dir))
+    names.insert(testsupport::fs::relative(entry.path(), dir).string());
+  return names;
+}
+
+TEST(Program, OnceWithoutSettingsTouchesNothingOutsideItsHome) {
+  testsupport::TTempDir home, work;
+  const auto programDir = testsupport::fs::path(LORVANE_BIN).parent_path();
+  const std::set<std::string> before = Names(programDir);
+  const TProgramResult r =
+      RunProgram({"--once", "--home", QString::fromStdString(home.Path().string())},
+                 work.Path().string());
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  EXPECT_NE(r.Out.find("上海市场未设置原始路径或目标路径"), std::string::npos) << r.Out;
+  // Only the day's log, in the home folder.
+  const std::set<std::string> made = Names(home.Path());
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_EQ(made.begin()->rfind("UniteLog", 0), 0u);
+  EXPECT_NE(ReadFile(home / *made.begin()).find(Utf8ToGbk("市场未设置")), std::string::npos);
+  EXPECT_TRUE(Names(work.Path()).empty());
+  EXPECT_EQ(Names(programDir), before);
+}
+
+TEST(Program, OnceWithRootsThatDoNotExistFailsWithTheArchiveMessages) {
+  testsupport::TTempDir home;
+  const std::string missing = home.Drive("gone") + "\\sh";
+  WriteFile(home / "lorvane.ini",
+            "[OPTION]\r\nSRC=" + missing + "\r\nDES=" + home.Drive("gone") + "\\out\r\n");
+  const TProgramResult r =
+      RunProgram({"--home=" + QString::fromStdString(home.Path().string()), "--once"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Out.find(missing + "\\DATA 目录创建错误"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Err, "Lorvane错误" + missing + "\\DATA目录创建错误\n");
+  EXPECT_FALSE(Exists(home / "gone"));
+}
+
+TEST(Program, OnceWithABadLastFileTimeRunsNothing) {
+  testsupport::TTempDir home;
+  WriteFile(home / "LORVANE.INI", "[OPTION]\r\nLASTFILETIME=x\r\n");
+  const TProgramResult r =
+      RunProgram({"--once", "--home", QString::fromStdString(home.Path().string())});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_EQ(r.Err, "'x' is not a valid date and time\n");
+  EXPECT_EQ(Names(home.Path()).size(), 1u);  // no log written
+}
+
+TEST(Program, UsageHelpAndVersion) {
+  TProgramResult r = RunProgram({"--bogus"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("unknown argument: --bogus"), std::string::npos);
+  EXPECT_NE(r.Err.find("Usage: lorvane"), std::string::npos);
+  EXPECT_EQ(r.Out, "");
+
+  r = RunProgram({"--once", "--home"});
+  EXPECT_EQ(r.Status, 2);
+  r = RunProgram({"--once", "--home", "/no/such/folder/anywhere"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("no such folder"), std::string::npos);
+
+  r = RunProgram({"--help"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_NE(r.Out.find("--once"), std::string::npos);
+  EXPECT_NE(r.Out.find("--home DIR"), std::string::npos);
+  EXPECT_NE(r.Out.find("Exit status"), std::string::npos);
+
+  r = RunProgram({"--version"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out.rfind("lorvane ", 0), 0u);
+}
+
+}  // namespace
