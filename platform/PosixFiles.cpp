@@ -1,0 +1,156 @@
+#include "PosixFiles.h"
+
+#include <fstream>
+
+#include "PosixPaths.h"
+
+namespace posixfiles {
+
+int LastError() { return WinErrorOf(errno); }
+
+int OpenFd(const std::string& path, int flags, TFd& fd, mode_t mode) {
+  do {
+    fd = TFd(::open(path.c_str(), flags | O_CLOEXEC, mode));
+  } while (!fd.Valid() && errno == EINTR);
+  if (fd.Valid()) return 0;
+  const int err = errno;
+  if (err == ENOENT) {
+    struct stat st{};
+    const auto slash = path.find_last_of('/');
+    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? kErrFileNotFound : kErrPathNotFound;
+  }
+  return WinErrorOf(err);
+}
+
+int Lock(const TFd& fd, int operation) {
+  int rc;
+  do {
+    rc = ::flock(fd.Get(), operation | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return 0;
+  return errno == EWOULDBLOCK ? kErrSharingViolation : LastError();
+}
+
+int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (w == 0) return kErrDiskFull;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+    offset += w;
+  }
+  return 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
+}
+
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return static_cast<mode_t>(022);
+  }();
+  return mask;
+}
+
+int CopyBytes(int from, int to) {
+  char buffer[1 << 16];
+  std::int64_t offset = 0;
+  for (;;) {
+    const ssize_t r = ::pread(from, buffer, sizeof buffer, static_cast<off_t>(offset));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (r == 0) return 0;
+    if (const int code = WriteAll(to, offset, buffer, static_cast<std::size_t>(r))) return code;
+    offset += r;
+  }
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to, bool isDir) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return WinErrorOf(errno);
+  // A file system without an atomic "no replace": a hard link refuses an existing name.
+  if (!isDir && ::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return kErrAlreadyExists;
+  if (errno == EXDEV) return WinErrorOf(errno);
+  struct stat st{};
+  if (::lstat(to.c_str(), &st) == 0) return kErrAlreadyExists;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : LastError();
+}
+
+
+int TReplacement::Start(const TResolved& target, const struct stat* modeFrom) {
+  if (!target.ParentExists) return kErrPathNotFound;
+  if (target.Exists && target.IsDir) return kErrAccessDenied;
+  FTarget = target.Host;
+  FFolder = target.Parent;
+  struct stat old{};
+  bool hadOld = false;
+  if (target.Exists) {
+    // Opened for writing as Windows would, so a read-only file is refused (5).
+    if (const int code = OpenFd(target.Host, O_RDWR, FOld)) return code;
+    if (const int code = Lock(FOld, LOCK_EX)) return code;
+    hadOld = ::fstat(FOld.Get(), &old) == 0;
+  }
+  std::string name = JoinHost(FFolder, std::string(kTempPrefix) + "XXXXXX.tmp");
+  FTemp = TFd(::mkostemps(name.data(), 4, O_CLOEXEC));
+  if (!FTemp.Valid()) return LastError();
+  FTempPath = name;
+  ::flock(FTemp.Get(), LOCK_EX | LOCK_NB);  // the new file stays ours until we let go
+  // mkstemp makes a private file; readers of a mirror need the usual mode.
+  mode_t mode = 0666 & ~ProcessUmask();
+  if (modeFrom) mode = modeFrom->st_mode & 07777;
+  else if (hadOld) mode = old.st_mode & 07777;
+  ::fchmod(FTemp.Get(), mode);
+  if (hadOld && ::geteuid() == 0 && ::fchown(FTemp.Get(), old.st_uid, old.st_gid) != 0) {
+    // The owner is kept where we may keep it; a file we cannot give away stays ours.
+  }
+  return 0;
+}
+
+int TReplacement::Commit() {
+  if (FCommitted) return 0;
+  // The bytes reach the disk before the name does, so a power cut leaves the old file or
+  // the new one.
+  if (::fsync(FTemp.Get()) != 0) return LastError();
+  if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0) return LastError();
+  FCommitted = true;
+  SyncFolder(FFolder);
+  return 0;
+}
+
+int TReplacement::CommitNoReplace() {
+  if (FCommitted) return 0;
+  if (::fsync(FTemp.Get()) != 0) return LastError();
+  if (const int code = RenameNoReplace(FTempPath, FTarget, false)) return code;
+  FCommitted = true;
+  SyncFolder(FFolder);
+  return 0;
+}
+
+int FillFrom(const TFd& source, TReplacement& r) {
+  if (const int code = CopyBytes(source.Get(), r.Fd())) return code;
+  struct stat st{};
+  if (::fstat(source.Get(), &st) == 0) {
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(r.Fd(), times);
+  }
+  return 0;
+}
+
+}  // namespace posixfiles

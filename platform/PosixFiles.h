@@ -1,0 +1,145 @@
+#pragma once
+// The POSIX system calls behind the platform, each wrapped once: descriptors owned by RAII,
+// errno turned into a Windows code where the cause is known, share modes as flock(2) locks,
+// and the atomic replacement of a file. Internal to the platform folder.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Platform.h"
+#include "PosixPaths.h"
+
+namespace posixfiles {
+
+using posixpaths::JoinHost;
+using posixpaths::kTempPrefix;
+using posixpaths::TResolved;
+
+class TFd {
+ public:
+  TFd() = default;
+  explicit TFd(int fd) : FFd(fd) {}
+  ~TFd() { Reset(); }
+  TFd(TFd&& o) noexcept : FFd(o.Release()) {}
+  TFd& operator=(TFd&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      FFd = o.Release();
+    }
+    return *this;
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+  bool Valid() const { return FFd >= 0; }
+  int Release() {
+    const int fd = FFd;
+    FFd = -1;
+    return fd;
+  }
+  void Reset() {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+  }
+
+ private:
+  int FFd = -1;
+};
+
+// The Windows code of the current errno.
+int LastError();
+// Opens `path` (O_CLOEXEC added); ENOENT becomes 2 or 3 by whether the folder exists.
+int OpenFd(const std::string& path, int flags, TFd& fd, mode_t mode = 0);
+// A share mode: LOCK_SH or LOCK_EX without waiting; a lock that is refused is 32.
+int Lock(const TFd& fd, int operation);
+// Writes all n bytes at offset; 0 or the code.
+int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n);
+// Makes a rename in `folder` durable (best effort).
+void SyncFolder(const std::string& folder);
+// The process's file creation mask, read once.
+mode_t ProcessUmask();
+// Copies the bytes of one descriptor into another, from the start.
+int CopyBytes(int from, int to);
+// Renames without ever replacing an existing name (183 when there is one); across file
+// systems 17, for the caller to copy instead.
+int RenameNoReplace(const std::string& from, const std::string& to, bool isDir);
+
+class TPosixReadFile final : public TReadFile {
+ public:
+  explicit TPosixReadFile(TFd fd) : FFd(std::move(fd)) {}
+  std::int64_t Size() override {
+    struct stat st{};
+    if (::fstat(FFd.Get(), &st) != 0) throw IoFailure(LastError());
+    return st.st_size;
+  }
+  std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
+    std::size_t got = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (got < n) {
+      const ssize_t r = ::pread(FFd.Get(), p + got, n - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        throw IoFailure(LastError());
+      }
+      if (r == 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+
+ private:
+  TFd FFd;
+};
+
+// The atomic replacement of one file: the old file (if any) locked exclusively, the new bytes
+// in a hidden temporary file of the same folder, renamed over the old one on Commit.
+class TReplacement {
+ public:
+  ~TReplacement() {
+    if (!FCommitted && !FTempPath.empty()) ::unlink(FTempPath.c_str());
+  }
+
+  // 0 or the code why the replacement cannot start. `modeFrom`: the file whose mode the new
+  // one takes (else that of the old file, else the mode of a plainly created file).
+  int Start(const TResolved& target, const struct stat* modeFrom);
+
+  int Fd() const { return FTemp.Get(); }
+
+  // Renames the new file over the old one.
+  int Commit();
+  // Puts the new file in place only when no file of the target name exists (183).
+  int CommitNoReplace();
+
+ private:
+  TFd FOld, FTemp;
+  std::string FTarget, FFolder, FTempPath;
+  bool FCommitted = false;
+};
+
+class TPosixNewFile final : public TNewFile {
+ public:
+  explicit TPosixNewFile(std::unique_ptr<TReplacement> r) : FReplacement(std::move(r)) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t n) override {
+    if (const int code = WriteAll(FReplacement->Fd(), offset, static_cast<const char*>(buffer), n))
+      throw IoFailure(code);
+  }
+  void Commit() override {
+    if (const int code = FReplacement->Commit()) throw IoFailure(code);
+  }
+
+ private:
+  std::unique_ptr<TReplacement> FReplacement;
+};
+
+// Copies an opened source into a replacement, with its modification time.
+int FillFrom(const TFd& source, TReplacement& r);
+
+}  // namespace posixfiles
