@@ -144,6 +144,10 @@ TEST_F(TRunFailureTest, SuccessfulRunHandsBackInOrderAndReportsNothing) {
 TEST_F(TRunFailureTest, MarketsWithoutBothRootsAreLeftAlone) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("szsrc", "000002", {"A"});
+  // Should the run ever take an empty root for a drive's root again, it must not be able to
+  // leave anything there: only the log may be written.
+  for (const char* kind : {"mkdir", "move", "copy", "create", "delete"})
+    Fs.FailWhen(kind, "", kErrAccessDenied);
   std::vector<std::string> touched;
   Fs.OnOperation([&touched](const std::string& kind, const std::string& path) {
     touched.push_back(kind + " " + path);

@@ -9,8 +9,7 @@ namespace {
 class TStagingTest : public TRunTest {
  protected:
   void SetUp() override {
-    MakeDir("shdes");
-    MakeDir("szdes");
+    for (const char* root : {"shsrc", "shdes", "szsrc", "szdes"}) MakeDir(root);
   }
 };
 
@@ -63,7 +62,6 @@ TEST_F(TStagingTest, OnlyStocksWithIndexAndSectionsAreTouched) {
   Deliver("shsrc", "600003", {});                                  // index alone
   WriteFile(Tmp / "shsrc/600004A.sub", SectionBytes("600004", "A"));  // sections alone
   WriteFile(Tmp / "shsrc/600004B.sub", SectionBytes("600004", "B"));
-  MakeDir("szsrc");  // a market with nothing waiting
   NewRun()->Execute();
 
   // The archive folders are made all the same.
@@ -76,7 +74,7 @@ TEST_F(TStagingTest, OnlyStocksWithIndexAndSectionsAreTouched) {
   EXPECT_EQ(ReadFile(Tmp / "shsrc/600004B.sub"), SectionBytes("600004", "B"));
   EXPECT_FALSE(Mentioned("600003"));
   EXPECT_FALSE(Mentioned("600004"));
-  EXPECT_TRUE(testsupport::fs::is_empty(Tmp / "szsrc/DATA"));
+  EXPECT_TRUE(testsupport::fs::is_empty(Tmp / "szsrc/DATA"));  // nothing was waiting there
   EXPECT_EQ(Host.Status, "");
 }
 
