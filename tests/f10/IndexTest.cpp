@@ -74,6 +74,7 @@ TEST_F(IndexTest, TextFieldsAreCutOrZeroFilled) {
   ten.Release();
 }
 
+// Packed fields are read by value (int{...}): a reference to one would be misaligned.
 TEST_F(IndexTest, LoadReadsFieldsFromHandBuiltFile) {
   Put("a.F10", Header(2, "ABCDEFGH", 7, 9, "\x01\x02\x03\x04") +
                    Record(20240105, 93000, "Title", "x.txt", 12, 34, "600000", 4, 2) +
@@ -82,15 +83,15 @@ TEST_F(IndexTest, LoadReadsFieldsFromHandBuiltFile) {
   ASSERT_EQ(index.Count(), 2);
   const TIndexRecord& r = index.Record(0);
   EXPECT_EQ(r.Market, 2);
-  EXPECT_EQ(r.Date, 20240105);
-  EXPECT_EQ(r.Time, 93000);
+  EXPECT_EQ(int{r.Date}, 20240105);
+  EXPECT_EQ(int{r.Time}, 93000);
   EXPECT_EQ(FieldText(r.Title), "Title");
   EXPECT_EQ(FieldText(r.TextFile), "x.txt");
-  EXPECT_EQ(r.TextOffset, 12);
-  EXPECT_EQ(r.TextLength, 34);
+  EXPECT_EQ(int{r.TextOffset}, 12);
+  EXPECT_EQ(int{r.TextLength}, 34);
   EXPECT_EQ(FieldText(r.Code), "600000");
-  EXPECT_EQ(index.Record(1).Date, -7);
-  EXPECT_EQ(index.Record(1).TextOffset, -1);
+  EXPECT_EQ(int{index.Record(1).Date}, -7);
+  EXPECT_EQ(int{index.Record(1).TextOffset}, -1);
   index.Release();
 }
 
@@ -190,9 +191,9 @@ TEST_F(IndexTest, KeysSortAsDecimalTexts) {
   Add(index, "20240105", "09:30", "0930");
   Add(index, "20240105", "00:00", "0000");
   EXPECT_EQ(Titles(index), (std::vector<std::string>{"0000", "1430", "0930"}));
-  EXPECT_EQ(index.Record(0).Time, 0);
-  EXPECT_EQ(index.Record(1).Time, 143000);
-  EXPECT_EQ(index.Record(2).Time, 93000);
+  EXPECT_EQ(int{index.Record(0).Time}, 0);
+  EXPECT_EQ(int{index.Record(1).Time}, 143000);
+  EXPECT_EQ(int{index.Record(2).Time}, 93000);
 
   Add(index, "20240105", "14:30", "1430b");  // equal keys: after all of them
   Add(index, "20240105", "14-30", "1430c");  // the separator is not looked at
@@ -237,6 +238,6 @@ TEST_F(IndexTest, BadDateOrTimeLeavesTheListUnchanged) {
   }
   EXPECT_EQ(Titles(index), (std::vector<std::string>{"only"}));
   Add(index, "20240105", "10:3", "short minutes");  // Copy gives "3"
-  EXPECT_EQ(index.Record(1).Time, 100300);
+  EXPECT_EQ(int{index.Record(1).Time}, 100300);
   index.Release();
 }

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds every fuzz target (fuzz_*) with clang into build-fuzz/ and runs each one for
+# FUZZ_SECONDS (default 60). The corpus grows in fuzz-out/<target>/corpus/, a crash is
+# kept in fuzz-out/<target>/.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+SECONDS_EACH="${FUZZ_SECONDS:-60}"
+BUILD=build-fuzz
+OUT=fuzz-out
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+targets=$(cmake --build "$BUILD" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
+if [ -z "$targets" ]; then
+  echo "no fuzz targets (is the compiler clang?)" >&2
+  exit 1
+fi
+for t in $targets; do
+  cmake --build "$BUILD" --target "$t" -j "$(nproc)"
+done
+for t in $targets; do
+  mkdir -p "$OUT/$t/corpus"
+  echo "== $t for ${SECONDS_EACH}s"
+  "$BUILD/$t" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -artifact_prefix="$OUT/$t/" \
+    "$OUT/$t/corpus"
+done
