@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# make bench: times `lorvane --once` against lorvane-floor (the same file work in plain POSIX
+# calls) on a full-market feed and on one a tenth of its size, each run on a fresh copy of the
+# feed, the two alternating, and checks every output after every run.
+#
+#   bench/run.sh [BUILD_DIR] [--quick] [--runs N] [--durable-runs N] [--sizes SH:SZ,SH:SZ]
+#
+#   --quick           40 + 40 and 4 + 4 stocks, one run each (a smoke run of the instrument)
+#   --runs N          timed runs of each program per size (default 3)
+#   --durable-runs N  runs per size of the floor with every file synced (default 1; 0: none)
+#   --sizes A:B,C:D   Shanghai:Shenzhen stocks of the large and the small feed
+#                     (default 2300:2800,230:280)
+#
+# LORVANE_BENCH_DIR puts the feeds and the working copy somewhere else than bench/out/. The
+# generated feeds stay there for the next bench; a working copy lives only for one run.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=build
+quick=0
+runs=3
+durable_runs=1
+custom_sizes=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) quick=1 ;;
+    --runs) runs=${2:?--runs needs a number}; shift ;;
+    --durable-runs) durable_runs=${2:?--durable-runs needs a number}; shift ;;
+    --sizes) custom_sizes=${2:?--sizes needs SH:SZ,SH:SZ}; shift ;;
+    -h|--help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "bench: unknown option $1" >&2; exit 2 ;;
+    *) build=$1 ;;
+  esac
+  shift
+done
+case $build in /*) ;; *) build=$root/$build ;; esac
+out=${LORVANE_BENCH_DIR:-$root/bench/out}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+work=$out/work
+
+fail() {
+  echo "bench: FAILED: $*" >&2
+  exit 1
+}
+
+for exe in lorvane lorvane-feedgen lorvane-floor lorvane-benchcheck lorvane-peakrss; do
+  [ -x "$build/$exe" ] || fail "$build/$exe is missing; build first (make)"
+done
+case $runs$durable_runs in *[!0-9]*) fail "--runs and --durable-runs take whole numbers" ;; esac
+[ "$runs" -ge 1 ] || fail "--runs must be at least 1"
+case $work in *[\|\&\\]*) fail "the bench folder $out holds a character this script cannot put into the settings" ;; esac
+
+if [ $quick = 1 ]; then
+  sizes=("quick 40 40" "quick-tenth 4 4")
+  runs=1
+  durable_runs=0
+else
+  sizes=("full 2300 2800" "tenth 230 280")
+fi
+if [ -n "$custom_sizes" ]; then
+  [[ $custom_sizes =~ ^([0-9]+):([0-9]+),([0-9]+):([0-9]+)$ ]] ||
+    fail "--sizes takes SH:SZ,SH:SZ, for example 2300:2800,230:280"
+  sizes=("large ${BASH_REMATCH[1]} ${BASH_REMATCH[2]}" "small ${BASH_REMATCH[3]} ${BASH_REMATCH[4]}")
+fi
+sections=12
+section_bytes=12000
+
+# The feed, generated once per size and kept: a stamp records how it was made.
+feed_for() {
+  local label=$1 sh=$2 sz=$3 feed=$out/feed-$1
+  local stamp="sh=$sh sz=$sz sections=$sections bytes=$section_bytes index seed=1"
+  if [ -f "$feed.stamp" ] && [ "$(cat "$feed.stamp")" = "$stamp" ] && [ -d "$feed" ]; then
+    return 0
+  fi
+  rm -rf "$feed" "$feed.stamp"
+  echo "generating the $label feed ($sh + $sz stocks) ..."
+  "$build/lorvane-feedgen" --out "$feed" --sh "$sh" --sz "$sz" --sections $sections \
+    --section-bytes $section_bytes --index --seed 1 >/dev/null ||
+    fail "lorvane-feedgen could not write $feed"
+  echo "$stamp" >"$feed.stamp"
+}
+
+# A fresh working copy of a feed, its drive D: pointed at the copy.
+fresh_copy() {
+  rm -rf "$work"
+  cp -a "$1" "$work"
+  local drive
+  drive=$(printf '%s' "$work" | iconv -f UTF-8 -t GBK) || fail "the path $work has no GBK form"
+  LC_ALL=C sed -i "s|^D=.*|D=${drive}\r|" "$work/home/LORVANE.INI"
+  # What the copy left in the page cache stays warm; what it left dirty goes out now, not
+  # during the timed run.
+  sync
+}
+
+# Times one program on a fresh copy, checks its outputs, appends "SECONDS KIB" to $results.
+# kind: lorvane | floor | durable
+timed_run() {
+  local kind=$1 feed=$2 sh=$3 sz=$4 results=$5 status report=$out/last-run.time
+  fresh_copy "$feed"
+  status=0
+  case $kind in
+    lorvane) "$build/lorvane-peakrss" "$report" "$build/lorvane" --once --home "$work/home" \
+               >"$out/last-$kind.out" 2>&1 || status=$? ;;
+    floor) "$build/lorvane-peakrss" "$report" "$build/lorvane-floor" "$work" \
+             >"$out/last-$kind.out" 2>&1 || status=$? ;;
+    durable) "$build/lorvane-peakrss" "$report" "$build/lorvane-floor" --durable "$work" \
+               >"$out/last-$kind.out" 2>&1 || status=$? ;;
+  esac
+  if [ $status -ne 0 ]; then
+    tail -n 20 "$out/last-$kind.out" >&2
+    fail "$kind ended with exit status $status (its output: $out/last-$kind.out)"
+  fi
+  local plain=()
+  [ "$kind" = lorvane ] || plain=(--plain)
+  if ! "$build/lorvane-benchcheck" "${plain[@]}" --sh "$sh" --sz "$sz" "$work" \
+       >"$out/last-check.out" 2>&1; then
+    cat "$out/last-check.out" >&2
+    fail "the outputs of the $kind run are wrong (the run's folder stays in $work)"
+  fi
+  read -r seconds kib _ <"$report"
+  echo "$seconds $kib" >>"$results"
+  printf '  %-8s %8.2f s  %7.1f MiB\n' "$kind" "$seconds" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')"
+  rm -rf "$work"
+}
+
+# The median of the first column (the mean of the middle two for an even count).
+median() {
+  sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# The largest second column, in MiB.
+peak_mib() {
+  awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { printf "%.1f", m / 1024 }' "$1"
+}
+
+echo "== machine"
+echo "cpus: $(nproc); cpu: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')"
+echo "memory: $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo); kernel: $(uname -r)"
+echo "bench folder: $out ($(df -PT "$out" | awk 'NR == 2 { print $2 " on " $1 }'))"
+
+rm -rf "$work"
+declare -A med_lorvane med_floor med_durable peak
+for entry in "${sizes[@]}"; do
+  read -r label sh sz <<<"$entry"
+  feed_for "$label" "$sh" "$sz"
+  echo "== $label: $sh + $sz stocks, $sections sections of about $section_bytes bytes"
+  for kind in lorvane floor durable; do : >"$out/times-$label-$kind"; done
+  for ((i = 1; i <= runs; i++)); do
+    # Alternate which program goes first, so neither always inherits the other's page cache.
+    if ((i % 2)); then order=(lorvane floor); else order=(floor lorvane); fi
+    for kind in "${order[@]}"; do timed_run "$kind" "$out/feed-$label" "$sh" "$sz" "$out/times-$label-$kind"; done
+  done
+  for ((i = 1; i <= durable_runs; i++)); do
+    timed_run durable "$out/feed-$label" "$sh" "$sz" "$out/times-$label-durable"
+  done
+  med_lorvane[$label]=$(median "$out/times-$label-lorvane")
+  med_floor[$label]=$(median "$out/times-$label-floor")
+  med_durable[$label]=$(median "$out/times-$label-durable")
+  peak[$label]=$(peak_mib "$out/times-$label-lorvane")
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b <= 0) print "-"; else printf "%.2f", a / b }'; }
+
+echo
+echo "== result (medians of $runs runs; every output checked)"
+printf '%-12s %7s %11s %9s %9s %13s %13s %10s\n' size stocks "lorvane s" "floor s" ratio \
+  "floor+sync s" "ratio (sync)" "peak MiB"
+for entry in "${sizes[@]}"; do
+  read -r label sh sz <<<"$entry"
+  printf '%-12s %7d %11s %9s %9s %13s %13s %10s\n' "$label" $((sh + sz)) "${med_lorvane[$label]}" \
+    "${med_floor[$label]}" "$(ratio "${med_lorvane[$label]}" "${med_floor[$label]}")" \
+    "${med_durable[$label]}" "$(ratio "${med_lorvane[$label]}" "${med_durable[$label]}")" "${peak[$label]}"
+done
+big=${sizes[0]%% *}
+small=${sizes[1]%% *}
+full_ratio=$(ratio "${med_lorvane[$big]}" "${med_floor[$big]}")
+linear=$(ratio "${med_lorvane[$big]}" "${med_lorvane[$small]}")
+echo
+echo "lorvane / floor at $big size: $full_ratio (target at most 1.3)"
+echo "lorvane $big / $small time:   $linear (target at most 11 for ten times the stocks)"
+echo "lorvane peak memory at $big: ${peak[$big]} MiB (target under 64)"
