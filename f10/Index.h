@@ -66,8 +66,9 @@ class TIndex {
   static constexpr int kRetryPauseMs = 5000;  // after every failed attempt, the last included
 
   // With startEmpty false an existing file is loaded (busy-file retry); with true nothing is
-  // read. A file shorter than the header, or any error after it was opened, fails the
-  // construction ("Stream read error" ...) after the partly built index was saved.
+  // read. A file that ends before the header (or before a record it promised) fails the
+  // construction with "Stream read error" after the partly built index was saved; a read
+  // that fails outright fails it with that error and leaves the file alone.
   TIndex(TPlatform& fs, std::string fileName, bool startEmpty);
   // Discards the records without saving: a failure between construction and release must
   // leave the file as it was. Release() is the save.
