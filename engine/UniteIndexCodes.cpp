@@ -24,8 +24,14 @@ std::string DirectoryPart(const std::string& path) {
 }  // namespace
 
 void TUniteThread::UniteIndexCodes() {
-  const TNameValues codes =
-      TIniFile(FPlatform, SettingsPath()).ReadSectionValues(Texts::SectionIndexCodes);
+  TIniFile settings(FPlatform, SettingsPath());
+  const TNameValues codes = settings.ReadSectionValues(Texts::SectionIndexCodes);
+  // Unreadable settings build no composite this time, and say so; the next run builds them
+  // all anew.
+  if (const int error = settings.ReadError()) {
+    ReportFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error));
+    return;
+  }
   for (const auto& [name, code] : codes) {
     if (Terminated()) break;
     try {

@@ -11,10 +11,14 @@
 #include "Index.h"
 #include "Lines.h"
 #include "Platform.h"
+#include "StageMark.h"
 #include "Texts.h"
 #include "uUniteThread.h"
 
 namespace {
+
+// A section file made for a missing one is written under this name first.
+const std::string kMadeSuffix = ".~made";
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -75,8 +79,12 @@ TLines TitlePass(const TLines& merge) {
 
 void TUniteThread::UniteStock(const std::string& code, const std::string& stageDir,
                               const std::string& target) {
+  const std::string mark = stageDir + kPendingMark;
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
-  if (FMarket == "1" && code == "000001") return;
+  if (FMarket == "1" && code == "000001") {
+    (void)FPlatform.DeleteFile(mark);
+    return;
+  }
   try {
     FMessage = Texts::MergeStart + code + "...";
     LogToForm();
@@ -85,7 +93,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     const std::string textPath = target + "\\" + code + ".txt";
     const std::vector<std::string> mirrors = MirrorsOf(FMarket);
 
-    if (FPlatform.FileExists(stagingIndex)) {
+    const bool merged = FPlatform.FileExists(stagingIndex);
+    if (merged) {
       // Leaving this block by a failure destroys the index unsaved: the staging index
       // stays as it was.
       TIndex index(FPlatform, stagingIndex, false);
@@ -118,6 +127,10 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
     FMessage = code + Texts::MergeDone;
     LogToForm();
+    // Done: the next run need not come back to this stock. A stock whose staging index was
+    // missing (its copy failed) keeps the mark and is merged again once the copy succeeds. A
+    // mark that cannot be removed costs one more merge of the same files, nothing else.
+    if (merged) (void)FPlatform.DeleteFile(mark);
   } catch (const EFailure& failure) {
     ReportFailure(failure.Message());
   } catch (const std::exception& failure) {
@@ -135,7 +148,16 @@ void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
     TLines created;
     created.Add(Texts::Backtick + title + Texts::BannerTail);
     created.Add("");
-    SaveLines(FPlatform, path, created);
+    // Made beside it and moved into place, never written over it: when the question above
+    // failed rather than found no file, the delivered section must not be replaced by a
+    // made-up one. A move refuses an existing name; the file found there is then used.
+    const std::string made = path + kMadeSuffix;
+    SaveLines(FPlatform, made, created);
+    const int moved = FPlatform.MoveFile(made, path);
+    if (moved != 0) {
+      (void)FPlatform.DeleteFile(made);
+      if (moved != kErrAlreadyExists) throw IoFailure(moved);
+    }
   }
   merge.AddAll(LoadLines(FPlatform, path));
   if (FMakeIndex && !title.empty()) FTitles.push_back(title);

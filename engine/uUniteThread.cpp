@@ -5,12 +5,15 @@
 #include "uUniteThread.h"
 
 #include <exception>
+#include <set>
 #include <thread>
 #include <utility>
 
+#include "Convert.h"
 #include "Failure.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "StageMark.h"
 #include "Texts.h"
 #include "UniteHost.h"
 
@@ -93,7 +96,12 @@ void TUniteThread::Body() {
     });
     FTitles.clear();
     FMirrors.clear();
-    FMirrors = TIniFile(FPlatform, SettingsPath()).ReadSectionValues(Texts::SectionMirrors);
+    TIniFile settings(FPlatform, SettingsPath());
+    FMirrors = settings.ReadSectionValues(Texts::SectionMirrors);
+    // Settings that are there but cannot be read are not "no mirrors": a run without them
+    // would leave every mirror stale for good, since the stocks it merges are done.
+    if (const int error = settings.ReadError())
+      throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error), error);
     if (!Terminated()) UniteIndexCodes();
     market(Texts::MarketSh, "1", FSrcPath, FDesPath);
     market(Texts::MarketSz, "2", FSzSrcPath, FSzDesPath);
@@ -152,10 +160,17 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
 
 void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::string>& list) {
   list.clear();
+  // Stocks staged by an earlier run whose merge did not finish (it failed, or the program
+  // was killed): their sections already lie in the stage, so they wait without section
+  // files in the root and are taken up again.
+  std::set<std::string> unfinished;
+  for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\DATA\\*" + kPendingMark))
+    if (!entry.IsDirectory)
+      unfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
   for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\*.F10")) {
     if (entry.Name.size() < 4) continue;
     const std::string code = entry.Name.substr(0, entry.Name.size() - 4);
-    if (HasSubFiles(dir, code)) list.push_back(entry.Name);
+    if (unfinished.count(UpperAscii(code)) || HasSubFiles(dir, code)) list.push_back(entry.Name);
   }
 }
 
@@ -167,6 +182,11 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
                               const std::string& target) {
   CheckDataDir(code, source);
   const std::string stage = source + "\\DATA\\" + code;
+  // Marked before the first section leaves the root, cleared by the merge once it is done:
+  // whatever stops the stock in between, the next run finds it and merges it again.
+  const std::string mark = stage + kPendingMark;
+  if (const int error = FPlatform.CreateIfMissing(mark))
+    throw EFailure(Texts::CannotWrite + mark, error);
   for (const TFindEntry& entry : FindSubFiles(FPlatform, source, code)) {
     const std::string staged = stage + "\\" + entry.Name;
     DeleteIfExists(staged);

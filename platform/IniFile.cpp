@@ -161,7 +161,7 @@ TIniFile::TIniFile(TPlatform& fs, std::string path) : FPlatform(fs), FPath(std::
 
 std::string TIniFile::Load() {
   std::string bytes;
-  LoadBytes(FPlatform, FPath, bytes);
+  FReadError = LoadBytes(FPlatform, FPath, bytes);
   return bytes;
 }
 

@@ -28,6 +28,10 @@ class TIniFile {
   // ProfileInt() of the value, `fallback` when missing.
   std::int32_t ReadInteger(const std::string& section, const std::string& key,
                            std::int32_t fallback);
+  // The Windows code of the last read's failure: 0 when the file was read or does not exist.
+  // A file that is there but cannot be read reads as empty; a caller to whom an empty
+  // section would mean something else (no mirrors at all) asks this.
+  int ReadError() const { return FReadError; }
   // Throws EFailure "Unable to write to %s" (the file's path) when the write cannot be made.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
@@ -36,4 +40,5 @@ class TIniFile {
   std::string Load();  // the file's bytes; empty when it cannot be read
   TPlatform& FPlatform;
   std::string FPath;
+  int FReadError = 0;
 };

@@ -40,12 +40,15 @@ inline const std::string BannerTail = Utf8ToGbk("`\u3000\u3000    \u3000") + Ban
 inline const std::string Arrow = Utf8ToGbk("→");
 inline const std::string Backtick = "`";
 
-// Our own texts for roots that are not configured and names that would leave their folder.
+// Our own texts for roots that are not configured, names that would leave their folder and
+// files the run must write or read to go on.
 inline const std::string MarketSh = Utf8ToGbk("上海");
 inline const std::string MarketSz = Utf8ToGbk("深圳");
 inline const std::string MarketNotConfigured = Utf8ToGbk("市场未设置原始路径或目标路径，本次不处理");  // market + this
 inline const std::string CodeSkippedNoTemplate = Utf8ToGbk("：未设置原始上海路径，无法读取大盘模板索引，跳过");  // code + this
 inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场的目标路径，跳过");  // code + this
+inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // + path
+inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
 inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
 
 // --- The form ---
