@@ -137,6 +137,8 @@ echo "== machine"
 echo "cpus: $(nproc); cpu: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')"
 echo "memory: $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo); kernel: $(uname -r)"
 echo "bench folder: $out ($(df -PT "$out" | awk 'NR == 2 { print $2 " on " $1 }'))"
+# Other work on the machine shows in the times, the syncs most of all.
+echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 rm -rf "$work"
 declare -A med_lorvane med_floor med_durable peak
@@ -179,3 +181,4 @@ echo
 echo "lorvane / floor at $big size: $full_ratio (target at most 1.3)"
 echo "lorvane $big / $small time:   $linear (target at most 11 for ten times the stocks)"
 echo "lorvane peak memory at $big: ${peak[$big]} MiB (target under 64)"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
