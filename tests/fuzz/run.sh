@@ -1,25 +1,25 @@
 #!/usr/bin/env bash
-# Builds every fuzz target (fuzz_*) with clang into build-fuzz/ and runs each one for
-# FUZZ_SECONDS (default 60). The corpus grows in fuzz-out/<target>/corpus/, a crash is
-# kept in fuzz-out/<target>/.
+# Builds every fuzz target (fuzz_*) with clang into build-fuzz/ (or $FUZZ_BUILD) and runs
+# each one for FUZZ_SECONDS (default 60). The corpus grows in fuzz-out/<target>/corpus/, a
+# crash is kept in fuzz-out/<target>/. With --build-only it builds and stops.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 SECONDS_EACH="${FUZZ_SECONDS:-60}"
-BUILD=build-fuzz
+BUILD="${FUZZ_BUILD:-build-fuzz}"
 OUT=fuzz-out
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 fi
 targets=$(cmake --build "$BUILD" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
 if [ -z "$targets" ]; then
   echo "no fuzz targets (is the compiler clang?)" >&2
   exit 1
 fi
-for t in $targets; do
-  cmake --build "$BUILD" --target "$t" -j "$(nproc)"
-done
+# shellcheck disable=SC2086
+cmake --build "$BUILD" -j "$(nproc)" --target $targets
+[ "${1:-}" = "--build-only" ] && exit 0
 for t in $targets; do
   mkdir -p "$OUT/$t/corpus"
   echo "== $t for ${SECONDS_EACH}s"
