@@ -192,6 +192,9 @@ void TfrmMain::BuildTrayIcon() {
           [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
           });
+  FTrayWatch = new QTimer(this);
+  FTrayWatch->setInterval(2000);
+  connect(FTrayWatch, &QTimer::timeout, this, &TfrmMain::WatchTray);
   // Without a notification area the icon stays hidden and minimizing keeps the taskbar
   // button, or the program could not be brought back.
   if (QSystemTrayIcon::isSystemTrayAvailable()) RzTrayIcon1->show();
@@ -203,11 +206,27 @@ void TfrmMain::changeEvent(QEvent* event) {
   if (!RzTrayIcon1->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) return;
   // Hidden after the state change has been handled, so the window manager sees both.
   QTimer::singleShot(0, this, [this] {
-    if (isMinimized()) hide();
+    if (!isMinimized()) return;
+    hide();
+    FTrayWatch->start();
   });
 }
 
+void TfrmMain::WatchTray() {
+  if (isVisible()) {
+    FTrayWatch->stop();
+    return;
+  }
+  // The notification area went away (its panel quit) while the form hid in it: the taskbar
+  // button comes back, or nothing would be left to bring the form back with.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    FTrayWatch->stop();
+    showMinimized();
+  }
+}
+
 void TfrmMain::RestoreFromTray() {
+  FTrayWatch->stop();
   showNormal();
   raise();
   activateWindow();

@@ -118,6 +118,7 @@ class TfrmMain final : public QWidget {
   // Asks a run in progress to stop and serves its hand-overs until it has ended.
   void WaitForRun();
   void RestoreFromTray();
+  void WatchTray();
 
   TPlatform& FPlatform;
   TFormHooks FHooks;
@@ -136,6 +137,7 @@ class TfrmMain final : public QWidget {
   bool FClosing = false;
   bool FErrorBoxOpen = false;
   QEventLoop* FRunEndWait = nullptr;
+  QTimer* FTrayWatch = nullptr;  // while hidden in the notification area
   int FLogLines = 0;  // lines in meLog, an empty one included
 };
 
