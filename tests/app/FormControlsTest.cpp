@@ -189,21 +189,4 @@ TEST_F(FormControls, LogLinesCountBreakAndScrollToTheEnd) {
   EXPECT_EQ(host.LogLineCount(), 1);  // an empty message is still a line
 }
 
-TEST_F(FormControls, HostSwitchesTimerButtonAndStatus) {
-  TQtHost host(F);
-  host.SetTimerEnabled(false);
-  EXPECT_FALSE(F.Timer1->isActive());
-  host.SetTimerEnabled(true);
-  EXPECT_TRUE(F.Timer1->isActive());
-  EXPECT_EQ(F.Timer1->interval(), 60000);
-  host.SetButtonEnabled(false);
-  EXPECT_FALSE(F.Button2->isEnabled());
-  host.SetButtonEnabled(true);
-  EXPECT_TRUE(F.Button2->isEnabled());
-  host.SetStatus(Utf8ToGbk("Lorvane错误x"));
-  EXPECT_EQ(Utf8(F.RzMStatus->text()), "Lorvane错误x");
-  host.SetStatus("");
-  EXPECT_TRUE(F.RzMStatus->text().isEmpty());
-}
-
 }  // namespace
