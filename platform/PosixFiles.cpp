@@ -125,17 +125,20 @@ int TReplacement::Start(const TResolved& target, const struct stat* modeFrom) {
 
 int TReplacement::Commit() {
   if (FCommitted) return 0;
-  // The bytes reach the disk before the name does, so a power cut leaves the old file or
-  // the new one.
-  if (::fsync(FTemp.Get()) != 0) return LastError();
+  // The rename is what keeps readers and a killed process from ever seeing half a file; it
+  // needs no sync. A sync per file and per folder would cost a run several times its file
+  // work. What a power cut leaves depends on the file system: ext4 (auto_da_alloc, the
+  // default) writes the new bytes out before a rename over an old file takes effect, so old
+  // or new survives; elsewhere an older or an empty file may.
   if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0) return LastError();
   FCommitted = true;
-  SyncFolder(FFolder);
   return 0;
 }
 
 int TReplacement::CommitNoReplace() {
   if (FCommitted) return 0;
+  // Only a move across file systems comes here, and it deletes the source next: the copy
+  // must be on disk first, or a power cut could lose the file in both places.
   if (::fsync(FTemp.Get()) != 0) return LastError();
   if (const int code = RenameNoReplace(FTempPath, FTarget, false)) return code;
   FCommitted = true;
