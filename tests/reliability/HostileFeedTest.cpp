@@ -232,8 +232,9 @@ TEST(HugeLine, OneLineOf100MbIsMergedAndIndexedInBoundedMemory) {
   ASSERT_EQ(index.size(), 16u + 256u);
   TIndexRecord record;
   std::memcpy(&record, index.data() + 16, sizeof record);
-  EXPECT_EQ(record.TextOffset, 0);
-  EXPECT_EQ(record.TextLength, static_cast<std::int32_t>(kLine + 2));
+  const std::int32_t offset = record.TextOffset, length = record.TextLength;  // packed fields
+  EXPECT_EQ(offset, 0);
+  EXPECT_EQ(length, static_cast<std::int32_t>(kLine + 2));
   // A handful of copies of the text at most (the file's bytes, the lines, the saved text).
   EXPECT_LT(peak, 1000) << "MB at the peak of the run";
 }
