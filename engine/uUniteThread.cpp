@@ -11,6 +11,7 @@
 
 #include "Convert.h"
 #include "Failure.h"
+#include "FolderListing.h"
 #include "IniFile.h"
 #include "Platform.h"
 #include "StageMark.h"
@@ -20,13 +21,6 @@
 namespace {
 
 std::atomic<int> GAlive{0};
-
-// The entries of `dir` named {code}?.sub: the section files of one stock waiting there.
-// Listing and staging both ask this, so it is the one place to answer it differently.
-std::vector<TFindEntry> FindSubFiles(TPlatform& fs, const std::string& dir,
-                                     const std::string& code) {
-  return fs.FindFiles(dir + "\\" + code + "?.sub");
-}
 
 // Makes sure that the folder `path` exists, creating its last level only. A folder that
 // neither exists nor can be made (a missing parent, a file of that name) is a failure.
@@ -129,6 +123,7 @@ void TUniteThread::Body() {
     }
   }
 
+  FListing.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
   // Each hand-over on its own, so a host that fails one still gets the others; the end of
@@ -148,7 +143,12 @@ void TUniteThread::Body() {
 }
 
 void TUniteThread::UniteMarket(const std::string& source, const std::string& target) {
-  // The whole listing comes before the first stock is staged.
+  // The whole listing comes before the first stock is staged. The folder it read stays
+  // with the market, whichever way the market ends.
+  struct TDropListing {
+    std::unique_ptr<TFolderListing>& Listing;
+    ~TDropListing() { Listing.reset(); }
+  } drop{FListing};
   std::vector<std::string> files;
   ListIndexFiles(source, files);
   for (const std::string& file : files) {
@@ -167,7 +167,10 @@ void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::strin
   for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\DATA\\*" + kPendingMark))
     if (!entry.IsDirectory)
       unfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
-  for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\*.F10")) {
+  // One search of the folder answers every question of this market's staging; a search
+  // per stock would read the whole folder again for each of them.
+  FListing = std::make_unique<TFolderListing>(FPlatform, dir);
+  for (const TFindEntry& entry : FListing->Find("*.F10")) {
     if (entry.Name.size() < 4) continue;
     const std::string code = entry.Name.substr(0, entry.Name.size() - 4);
     if (unfinished.count(UpperAscii(code)) || HasSubFiles(dir, code)) list.push_back(entry.Name);
@@ -175,7 +178,12 @@ void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::strin
 }
 
 bool TUniteThread::HasSubFiles(const std::string& dir, const std::string& code) {
-  return !FindSubFiles(FPlatform, dir, code).empty();
+  return !FindSubFiles(dir, code).empty();
+}
+
+std::vector<TFindEntry> TUniteThread::FindSubFiles(const std::string& dir, const std::string& code) {
+  if (FListing && FListing->Dir() == dir) return FListing->Find(code + "?.sub");
+  return FPlatform.FindFiles(dir + "\\" + code + "?.sub");
 }
 
 void TUniteThread::StageStock(const std::string& code, const std::string& source,
@@ -187,11 +195,18 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
   const std::string mark = stage + kPendingMark;
   if (const int error = FPlatform.CreateIfMissing(mark))
     throw EFailure(Texts::CannotWrite + mark, error);
-  for (const TFindEntry& entry : FindSubFiles(FPlatform, source, code)) {
+  const bool listed = FListing && FListing->Dir() == source;
+  for (const TFindEntry& entry : FindSubFiles(source, code)) {
+    const std::string from = source + "\\" + entry.Name;
     const std::string staged = stage + "\\" + entry.Name;
     DeleteIfExists(staged);
-    if (FPlatform.MoveFile(source + "\\" + entry.Name, staged) != 0)
+    if (const int moved = FPlatform.MoveFile(from, staged); moved != 0) {
+      // Listed, then taken away by someone else before this stock's turn: a search made now
+      // would not have found it, so it is no failure of ours.
+      if (moved == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
       throw EFailure(code + Texts::CannotMove);
+    }
+    if (listed) FListing->Forget(entry.Name);
   }
   // The index stays in the source root; the stage gets a copy for the merge to read. A copy
   // that fails leaves whatever copy the stage already holds.

@@ -5,13 +5,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "IniFile.h"
 #include "Lines.h"
 
+class TFolderListing;
 class TPlatform;
+struct TFindEntry;
 class TUniteHost;
 
 class TUniteThread {
@@ -78,6 +81,8 @@ class TUniteThread {
   std::string LogFilePath();
 
  private:
+  // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
+  std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
   // The mirror folders of a market ("1" or "2"), in entry order.
   std::vector<std::string> MirrorsOf(const std::string& market) const;
   // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message.
@@ -86,6 +91,9 @@ class TUniteThread {
 
   TPlatform& FPlatform;
   TUniteHost& FHost;
+  // The source folder of the market being staged, searched once by ListIndexFiles; the
+  // stocks' searches are answered from it until the market ends.
+  std::unique_ptr<TFolderListing> FListing;
   std::atomic<bool> FTerminated{false};
 };
 

@@ -118,6 +118,11 @@ class TPlatform {
   virtual std::string DrivePath(const std::string& hostPath) = 0;
 };
 
+// Whether `name` matches `mask` by the rule FindFiles applies to the last component of its
+// pattern ("*" any run, "?" exactly one character, a GBK character counting as one, ASCII
+// case ignored, "*.*" any name at all).
+bool MatchesMask(std::string_view mask, std::string_view name);
+
 // Reads a whole file opened shared. Throws EFailure.
 std::string ReadWholeFile(TPlatform& fs, const std::string& path);
 // Replaces a file with `bytes` through CreateExclusive (atomic). Throws EFailure.

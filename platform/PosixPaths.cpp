@@ -9,6 +9,7 @@
 
 #include "Convert.h"
 #include "Failure.h"
+#include "Platform.h"
 
 namespace posixpaths {
 
@@ -239,3 +240,7 @@ std::string NormalHostPath(const std::string& hostPath) {
 }
 
 }  // namespace posixpaths
+
+bool MatchesMask(std::string_view mask, std::string_view name) {
+  return posixpaths::WildMatch(mask, name);
+}
