@@ -9,6 +9,7 @@
 
 #include "Convert.h"
 #include "Failure.h"
+#include "FolderNames.h"
 #include "Platform.h"
 
 namespace posixpaths {
@@ -140,8 +141,83 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
   return exact.empty() ? folded : exact;
 }
 
-TResolved Lookup(const TParsedPath& parsed, bool upToParent) {
+namespace {
+
+// The entry FindEntry would choose for `name` in `folder` when none is named exactly so.
+std::string FindOtherEntry(const std::string& folder, const struct stat& folderStat,
+                           const std::string& name, TFolderNames* names) {
+  // An ASCII name without letters has no other spelling, and only ASCII entries could
+  // equal it: nothing but the exact name can match.
+  if (IsAscii(name)) {
+    bool letters = false;
+    for (const char c : name) letters = letters || IsAsciiLetter(c);
+    if (!letters) return {};
+  }
+  std::string found;
+  if (names && names->FindOther(folder, folderStat, name, found)) return found;
+  return FindEntry(folder, name);
+}
+
+// The host name of `name` in `folder` (`folderStat` its stat), as FindEntry chooses it.
+std::string FindIn(const std::string& folder, const struct stat& folderStat, const std::string& name,
+                   TFolderNames* names) {
+  const std::string host = GbkToUtf8(name);
+  struct stat st{};
+  if (lstat(JoinHost(folder, host).c_str(), &st) == 0) return host;
+  return FindOtherEntry(folder, folderStat, name, names);
+}
+
+// Every component as written: the usual case, one or two calls instead of a lookup per
+// component. False when some component is not there as written (or is no folder), for the
+// caller to look the path up component by component.
+bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* names, TResolved& r) {
+  const std::size_t count = parsed.Parts.size();
+  std::string folder = parsed.Root;
+  for (std::size_t i = 0; i + 1 < count; ++i) folder = JoinHost(folder, GbkToUtf8(parsed.Parts[i]));
+  const std::string parent = folder.empty() ? "/" : folder;
+  const std::string given = GbkToUtf8(parsed.Parts.back());
+  const std::string host = JoinHost(folder, given);
+  struct stat st{};
+  if (!upToParent) {
+    if (lstat(host.c_str(), &st) == 0) {
+      // The folders above were walked through by the kernel: they are folders.
+      r.Parent = parent;
+      r.ParentExists = true;
+      r.Name = given;
+      r.Host = host;
+      r.Present = true;
+      if (S_ISLNK(st.st_mode) && stat(host.c_str(), &st) != 0) return true;  // dangling
+      r.Exists = true;
+      r.IsDir = S_ISDIR(st.st_mode);
+      return true;
+    }
+    if (errno != ENOENT) return false;
+  }
+  if (stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  r.Parent = parent;
+  r.ParentExists = true;
+  if (upToParent) {
+    r.Name = parsed.Parts.back();
+    r.Host = host;
+    return true;
+  }
+  const std::string other = FindOtherEntry(folder, st, parsed.Parts.back(), names);
+  r.Present = !other.empty();
+  r.Name = r.Present ? other : given;
+  r.Host = JoinHost(folder, r.Name);
+  if (r.Present && stat(r.Host.c_str(), &st) == 0) {
+    r.Exists = true;
+    r.IsDir = S_ISDIR(st.st_mode);
+  }
+  return true;
+}
+
+}  // namespace
+
+TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names) {
   TResolved r;
+  if (!parsed.Parts.empty() && LookupAsWritten(parsed, upToParent, names, r)) return r;
+  r = TResolved();
   std::string folder = parsed.Root;
   struct stat st{};
   bool folderExists = stat(folder.empty() ? "/" : folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -156,7 +232,7 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent) {
   const std::size_t folders = count - 1;
   for (std::size_t i = 0; i < folders; ++i) {
     std::string name;
-    if (folderExists) name = FindEntry(folder, parsed.Parts[i]);
+    if (folderExists) name = FindIn(folder, st, parsed.Parts[i], names);
     if (name.empty()) {
       folderExists = false;
       name = GbkToUtf8(parsed.Parts[i]);
@@ -172,7 +248,7 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent) {
     return r;
   }
   std::string name;
-  if (folderExists) name = FindEntry(folder, parsed.Parts.back());
+  if (folderExists) name = FindIn(folder, st, parsed.Parts.back(), names);
   r.Present = !name.empty();
   if (name.empty()) name = GbkToUtf8(parsed.Parts.back());
   r.Name = name;

@@ -36,8 +36,12 @@ struct TResolved {
   bool IsDir = false;
 };
 
-// Looks up every component but the last (`upToParent`) or all of them.
-TResolved Lookup(const TParsedPath& parsed, bool upToParent = false);
+class TFolderNames;
+
+// Looks up every component but the last (`upToParent`) or all of them. A path whose every
+// component exists as written costs one lstat; only a component that does not is looked for
+// among the entries of its folder, through `names` when given.
+TResolved Lookup(const TParsedPath& parsed, bool upToParent = false, TFolderNames* names = nullptr);
 
 // The host name in `folder` that the GBK name `name` stands for: the name itself when it
 // exists, else the entry that equals it converted to GBK, else one that differs only in the

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Convert.h"
+#include "FolderNames.h"
 #include "PosixFiles.h"
 #include "PosixPaths.h"
 
@@ -33,12 +34,13 @@ TParsedPath Parse(std::mutex& lock, const std::map<char, std::string>& drives, c
   return ParseDrivePath(path, drives, lastIsPattern);
 }
 
-TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, const std::string& path) {
+TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
+                const std::string& path) {
   const TParsedPath parsed = Parse(lock, drives, path, false);
   TTarget t;
   t.Error = parsed.Error;
   if (t.Error) return t;
-  t.R = Lookup(parsed);
+  t.R = Lookup(parsed, false, names);
   if (!parsed.Parts.empty()) t.Given = parsed.Parts.back();
   return t;
 }
@@ -47,12 +49,15 @@ TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, con
 
 TPosixPlatform::TPosixPlatform(std::string hostProgramPath, std::string homeDir)
     : FHostProgramPath(std::move(hostProgramPath)),
-      FHomeDir(homeDir.empty() ? std::string() : NormalHostPath(homeDir)) {}
+      FHomeDir(homeDir.empty() ? std::string() : NormalHostPath(homeDir)),
+      FNames(std::make_unique<TFolderNames>()) {}
+
+TPosixPlatform::~TPosixPlatform() = default;
 
 std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
   const TParsedPath parsed = Parse(FDrivesLock, FDrives, pattern, true);
   if (parsed.Error || parsed.Parts.empty()) return {};
-  const TResolved r = Lookup(parsed, true);
+  const TResolved r = Lookup(parsed, true, FNames.get());
   if (!r.ParentExists) return {};
   const std::string wildcard = parsed.Parts.back();
 
@@ -87,17 +92,17 @@ std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
 }
 
 bool TPosixPlatform::FileExists(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   return t.Error == 0 && t.R.Exists && !t.R.IsDir;
 }
 
 bool TPosixPlatform::DirectoryExists(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   return t.Error == 0 && t.R.Exists && t.R.IsDir;
 }
 
 int TPosixPlatform::CreateDir(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) return t.Error;
   if (t.R.Present) return kErrAlreadyExists;
   if (!t.R.ParentExists) return kErrPathNotFound;
@@ -106,7 +111,7 @@ int TPosixPlatform::CreateDir(const std::string& path) {
 }
 
 int TPosixPlatform::DeleteFile(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) return t.Error;
   if (!t.R.Present) return MissingCode(t.R);
   if (t.R.IsDir) return kErrAccessDenied;
@@ -119,10 +124,10 @@ int TPosixPlatform::DeleteFile(const std::string& path) {
 }
 
 int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
-  const TTarget f = Resolve(FDrivesLock, FDrives, from);
+  const TTarget f = Resolve(FDrivesLock, FDrives, FNames.get(), from);
   if (f.Error) return f.Error;
   if (!f.R.Present) return MissingCode(f.R);
-  const TTarget t = Resolve(FDrivesLock, FDrives, to);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
   if (t.Error) return t.Error;
   if (!t.R.ParentExists) return kErrPathNotFound;
 
@@ -166,11 +171,11 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
 }
 
 int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to) {
-  const TTarget f = Resolve(FDrivesLock, FDrives, from);
+  const TTarget f = Resolve(FDrivesLock, FDrives, FNames.get(), from);
   if (f.Error) return f.Error;
   if (!f.R.Exists) return MissingCode(f.R);
   if (f.R.IsDir) return kErrAccessDenied;
-  const TTarget t = Resolve(FDrivesLock, FDrives, to);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
   if (t.Error) return t.Error;
 
   TFd source;
@@ -185,7 +190,7 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) throw IoFailure(t.Error);
   if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
   if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
@@ -196,7 +201,7 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) throw IoFailure(t.Error);
   if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
   if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
@@ -207,7 +212,7 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path) {
 }
 
 std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) throw IoFailure(t.Error);
   auto r = std::make_unique<TReplacement>();
   if (const int code = r->Start(t.R, nullptr)) throw IoFailure(code);
@@ -215,7 +220,7 @@ std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& pat
 }
 
 int TPosixPlatform::CreateIfMissing(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) return t.Error;
   if (t.R.Exists) return t.R.IsDir ? kErrAccessDenied : 0;
   if (!t.R.ParentExists) return kErrPathNotFound;
@@ -225,7 +230,7 @@ int TPosixPlatform::CreateIfMissing(const std::string& path) {
 }
 
 void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) throw IoFailure(t.Error);
   if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
   if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
@@ -272,7 +277,7 @@ void TPosixPlatform::SetDrive(char letter, const std::string& hostRoot) {
 }
 
 std::string TPosixPlatform::HostPath(const std::string& path, int* error) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, path);
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (error) *error = t.Error;
   return t.Error ? std::string() : t.R.Host;
 }

@@ -4,15 +4,21 @@
 // LOCK_EX|LOCK_NB, "others may read" is LOCK_SH|LOCK_NB; a refused lock is error 32.
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "Platform.h"
+
+namespace posixpaths {
+class TFolderNames;
+}
 
 class TPosixPlatform final : public TPlatform {
  public:
   // `hostProgramPath`: the program file's host path (from /proc/self/exe). `homeDir`, when
   // not empty, is a host folder standing in for the program's folder (--home).
   explicit TPosixPlatform(std::string hostProgramPath, std::string homeDir = "");
+  ~TPosixPlatform() override;
 
   std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
   bool FileExists(const std::string& path) override;
@@ -38,6 +44,9 @@ class TPosixPlatform final : public TPlatform {
   std::string FHomeDir;
   std::mutex FDrivesLock;               // the form's thread and a run's thread both resolve paths
   std::map<char, std::string> FDrives;  // upper-case letter -> host folder, without trailing "/"
+  // The names of the folders new files were looked up in, so the next new name in them
+  // costs no reading of the folder.
+  std::unique_ptr<posixpaths::TFolderNames> FNames;
 };
 
 // The host path of the running program (/proc/self/exe).

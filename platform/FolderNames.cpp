@@ -1,0 +1,202 @@
+#include "FolderNames.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Convert.h"
+
+namespace posixpaths {
+
+namespace {
+
+// File systems whose changes all pass through this kernel, so a watch hears of every one.
+bool IsLocalFileSystem(int fd) {
+  struct statfs fs{};
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+      return true;
+    default:
+      return false;
+  }
+}
+
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_DELETE_SELF | IN_ONLYDIR;
+
+}  // namespace
+
+TFolderNames::TFolderNames() : FFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+TFolderNames::~TFolderNames() {
+  if (FFd >= 0) ::close(FFd);  // drops every watch with it
+}
+
+std::size_t TFolderNames::Held() {
+  std::lock_guard<std::mutex> guard(FLock);
+  Drain();
+  return FFolders.size();
+}
+
+void TFolderNames::Add(TFolder& f, const std::string& host) {
+  std::string gbk = Utf8ToGbk(host);
+  auto& bucket = f.Names[UpperAscii(gbk)];
+  for (const TEntry& e : bucket)
+    if (e.Host == host) return;  // seen by the reading and by an event both
+  bucket.push_back(TEntry{host, std::move(gbk)});
+  ++f.Count;
+}
+
+void TFolderNames::Remove(TFolder& f, const std::string& host) {
+  const auto it = f.Names.find(UpperAscii(Utf8ToGbk(host)));
+  if (it == f.Names.end()) return;
+  auto& bucket = it->second;
+  for (auto e = bucket.begin(); e != bucket.end(); ++e)
+    if (e->Host == host) {
+      bucket.erase(e);
+      --f.Count;
+      break;
+    }
+  if (bucket.empty()) f.Names.erase(it);
+}
+
+void TFolderNames::Forget(std::list<TFolder>::iterator it, bool removeWatch) {
+  if (removeWatch) ::inotify_rm_watch(FFd, it->Watch);
+  FByWatch.erase(it->Watch);
+  FByInode.erase(TKey{it->Dev, it->Ino});
+  FNames -= it->Count;
+  FFolders.erase(it);
+}
+
+void TFolderNames::ForgetAll() {
+  while (!FFolders.empty()) Forget(FFolders.begin(), true);
+}
+
+void TFolderNames::Drain() {
+  if (FFd < 0) return;
+  alignas(struct inotify_event) char buffer[16384];
+  for (;;) {
+    const ssize_t n = ::read(FFd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) ForgetAll();  // whatever happened, nothing held can be trusted
+      return;
+    }
+    if (n == 0) return;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const struct inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(struct inotify_event) + e->len);
+      if (e->mask & IN_Q_OVERFLOW) {
+        ForgetAll();
+        continue;
+      }
+      const auto w = FByWatch.find(e->wd);
+      if (w == FByWatch.end()) continue;  // a folder given up already
+      const auto folder = w->second;
+      if (e->mask & IN_IGNORED) {
+        Forget(folder, false);  // the kernel has dropped the watch itself
+      } else if (e->mask & IN_DELETE_SELF) {
+        Forget(folder, true);
+      } else if (e->len > 0) {
+        const std::string name = e->name;  // zero-padded
+        const std::size_t before = folder->Count;
+        if (e->mask & (IN_CREATE | IN_MOVED_TO)) Add(*folder, name);
+        else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) Remove(*folder, name);
+        FNames += folder->Count;
+        FNames -= before;
+      }
+    }
+  }
+}
+
+TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struct stat& folderStat) {
+  const TKey key{folderStat.st_dev, folderStat.st_ino};
+  if (const auto it = FByInode.find(key); it != FByInode.end()) {
+    FFolders.splice(FFolders.begin(), FFolders, it->second);
+    return &*it->second;
+  }
+
+  // The watch goes on the very folder that is read (through its descriptor) and comes before
+  // the reading: a change made meanwhile is in the listing, in the queue, or both.
+  const int dirFd = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return nullptr;
+  struct stat st{};
+  if (::fstat(dirFd, &st) != 0 || st.st_dev != key.first || st.st_ino != key.second ||
+      !IsLocalFileSystem(dirFd)) {
+    ::close(dirFd);
+    return nullptr;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(dirFd);
+  const int watch = ::inotify_add_watch(FFd, self.c_str(), kWatchMask);
+  DIR* dir = watch >= 0 ? ::fdopendir(dirFd) : nullptr;
+  if (!dir) {
+    if (watch >= 0) ::inotify_rm_watch(FFd, watch);
+    ::close(dirFd);
+    return nullptr;
+  }
+  if (const auto stale = FByWatch.find(watch); stale != FByWatch.end()) Forget(stale->second, false);
+
+  TFolder f;
+  f.Watch = watch;
+  f.Dev = key.first;
+  f.Ino = key.second;
+  bool tooMany = false;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    Add(f, std::string(name));
+    if (f.Count > kMaxNames) {
+      tooMany = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  if (tooMany) {
+    ::inotify_rm_watch(FFd, watch);
+    return nullptr;
+  }
+
+  FNames += f.Count;
+  FFolders.push_front(std::move(f));
+  FByInode[key] = FFolders.begin();
+  FByWatch[watch] = FFolders.begin();
+  while (FFolders.size() > 1 && (FFolders.size() > kMaxFolders || FNames > kMaxNames))
+    Forget(std::prev(FFolders.end()), true);
+  // The changes made while the folder was read.
+  Drain();
+  const auto it = FByInode.find(key);
+  return it == FByInode.end() ? nullptr : &*it->second;
+}
+
+bool TFolderNames::FindOther(const std::string& folder, const struct stat& folderStat,
+                             const std::string& name, std::string& found) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FFd < 0) return false;
+  Drain();
+  const TFolder* f = Hold(folder, folderStat);
+  if (!f) return false;
+  found.clear();
+  const auto bucket = f->Names.find(UpperAscii(name));
+  if (bucket == f->Names.end()) return true;
+  std::string exact, folded;
+  for (const TEntry& e : bucket->second) {
+    if (e.Gbk == name) {
+      if (exact.empty() || e.Host < exact) exact = e.Host;
+    } else if (SameText(e.Gbk, name)) {
+      if (folded.empty() || e.Host < folded) folded = e.Host;
+    }
+  }
+  found = exact.empty() ? folded : exact;
+  return true;
+}
+
+}  // namespace posixpaths
