@@ -128,16 +128,15 @@ void TIndex::Load() {
           : 0;
   if (capacity < FHeader.Count) FHeader.Count = static_cast<std::int16_t>(capacity);
 
-  const int count = FHeader.Count;
-  if (count > 0) FRecords.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    TIndexRecord record;
-    const std::int64_t offset = static_cast<std::int64_t>(sizeof FHeader) +
-                                static_cast<std::int64_t>(sizeof record) * i;
-    // The file may have shrunk since its size was taken; never use bytes it did not give.
-    if (file->ReadAt(offset, &record, sizeof record) != sizeof record)
-      throw EShortIndex();
-    FRecords.push_back(record);
+  // All records in one read. The file may have shrunk since its size was taken: the records
+  // it gave whole are kept, and the load ends short as a record-by-record read would.
+  const std::size_t count = FHeader.Count > 0 ? static_cast<std::size_t>(FHeader.Count) : 0;
+  FRecords.resize(count);
+  const std::size_t want = count * sizeof(TIndexRecord);
+  const std::size_t got = want == 0 ? 0 : file->ReadAt(sizeof FHeader, FRecords.data(), want);
+  if (got < want) {
+    FRecords.resize(got / sizeof(TIndexRecord));
+    throw EShortIndex();
   }
 }
 
@@ -207,13 +206,11 @@ void TIndex::Save() {
 
   std::exception_ptr writeError;
   try {
-    file->WriteAt(0, &FHeader, sizeof FHeader);
-    for (std::size_t i = first; i < n; ++i) {
-      const std::int64_t offset =
-          static_cast<std::int64_t>(sizeof FHeader) +
-          static_cast<std::int64_t>(sizeof(TIndexRecord)) * static_cast<std::int64_t>(i - first);
-      file->WriteAt(offset, &FRecords[i], sizeof(TIndexRecord));
-    }
+    // The file's bytes in one write.
+    std::string bytes(reinterpret_cast<const char*>(&FHeader), sizeof FHeader);
+    bytes.append(reinterpret_cast<const char*>(FRecords.data() + first),
+                 (n - first) * sizeof(TIndexRecord));
+    file->WriteAt(0, bytes.data(), bytes.size());
     file->Commit();
   } catch (const std::exception& e) {
     // Without the commit the old file stays whole: a failed save never leaves a torn index.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "Convert.h"
 
@@ -92,6 +93,9 @@ void TFolderNames::Drain() {
       return;
     }
     if (n == 0) return;
+    // A read leaves room for another event only when the queue held no more: what comes
+    // after it was made after this question was asked.
+    const bool emptied = static_cast<std::size_t>(n) + sizeof(struct inotify_event) + NAME_MAX + 1 <= sizeof buffer;
     for (ssize_t at = 0; at < n;) {
       const auto* e = reinterpret_cast<const struct inotify_event*>(buffer + at);
       at += static_cast<ssize_t>(sizeof(struct inotify_event) + e->len);
@@ -115,6 +119,7 @@ void TFolderNames::Drain() {
         FNames -= before;
       }
     }
+    if (emptied) return;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "PosixFiles.h"
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 
 #include "PosixPaths.h"
@@ -64,6 +66,19 @@ mode_t ProcessUmask() {
 }
 
 int CopyBytes(int from, int to) {
+  // In the kernel, page cache to page cache. A file system or kernel that cannot says so at
+  // the first call, and the bytes then come through a buffer of ours.
+  off64_t in = 0, out = 0;
+  for (;;) {
+    const ssize_t n = ::copy_file_range(from, &in, to, &out, std::size_t{1} << 30, 0);
+    if (n == 0) return 0;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (in == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                    errno == EBADF))
+      break;
+    return LastError();
+  }
   char buffer[1 << 16];
   std::int64_t offset = 0;
   for (;;) {
@@ -94,7 +109,34 @@ int RenameNoReplace(const std::string& from, const std::string& to, bool isDir) 
 }
 
 
-int TReplacement::Start(const TResolved& target, const struct stat* modeFrom) {
+namespace {
+
+// A fresh name for a temporary file: kTempPrefix, six letters or digits, ".tmp".
+std::string TempName() {
+  static std::atomic<std::uint64_t> counter{0};
+  static const std::uint64_t seed = [] {
+    std::uint64_t s = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull;
+    s ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return s;
+  }();
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t x = seed + counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 31;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 29;
+  std::string name = kTempPrefix;
+  for (int i = 0; i < 6; ++i, x /= 62) name += kLetters[x % 62];
+  return name + ".tmp";
+}
+
+uid_t EffectiveUser() {
+  static const uid_t uid = ::geteuid();
+  return uid;
+}
+
+}  // namespace
+
+int TReplacement::Start(const TResolved& target, const struct stat* modeFrom, bool lockNew) {
   if (!target.ParentExists) return kErrPathNotFound;
   if (target.Exists && target.IsDir) return kErrAccessDenied;
   FTarget = target.Host;
@@ -107,17 +149,20 @@ int TReplacement::Start(const TResolved& target, const struct stat* modeFrom) {
     if (const int code = Lock(FOld, LOCK_EX)) return code;
     hadOld = ::fstat(FOld.Get(), &old) == 0;
   }
-  std::string name = JoinHost(FFolder, std::string(kTempPrefix) + "XXXXXX.tmp");
-  FTemp = TFd(::mkostemps(name.data(), 4, O_CLOEXEC));
-  if (!FTemp.Valid()) return LastError();
-  FTempPath = name;
-  ::flock(FTemp.Get(), LOCK_EX | LOCK_NB);  // the new file stays ours until we let go
-  // mkstemp makes a private file; readers of a mirror need the usual mode.
+  // Readers of a mirror need the usual mode, not a private one: the new file is made with
+  // the mode it must have, and only bits the creation mask took away are put back.
   mode_t mode = 0666 & ~ProcessUmask();
   if (modeFrom) mode = modeFrom->st_mode & 07777;
   else if (hadOld) mode = old.st_mode & 07777;
-  ::fchmod(FTemp.Get(), mode);
-  if (hadOld && ::geteuid() == 0 && ::fchown(FTemp.Get(), old.st_uid, old.st_gid) != 0) {
+  for (int attempt = 0; !FTemp.Valid(); ++attempt) {
+    std::string name = JoinHost(FFolder, TempName());
+    FTemp = TFd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+    if (FTemp.Valid()) FTempPath = std::move(name);
+    else if ((errno != EEXIST && errno != EINTR) || attempt >= 100) return LastError();
+  }
+  if (lockNew) ::flock(FTemp.Get(), LOCK_EX | LOCK_NB);  // the new file stays ours until we let go
+  if ((mode & ProcessUmask()) != 0 || (mode & 07000) != 0) ::fchmod(FTemp.Get(), mode);
+  if (hadOld && EffectiveUser() == 0 && ::fchown(FTemp.Get(), old.st_uid, old.st_gid) != 0) {
     // The owner is kept where we may keep it; a file we cannot give away stays ours.
   }
   return 0;
@@ -146,13 +191,10 @@ int TReplacement::CommitNoReplace() {
   return 0;
 }
 
-int FillFrom(const TFd& source, TReplacement& r) {
+int FillFrom(const TFd& source, const struct stat& st, TReplacement& r) {
   if (const int code = CopyBytes(source.Get(), r.Fd())) return code;
-  struct stat st{};
-  if (::fstat(source.Get(), &st) == 0) {
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(r.Fd(), times);
-  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(r.Fd(), times);
   return 0;
 }
 

@@ -66,7 +66,8 @@ int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n);
 void SyncFolder(const std::string& folder);
 // The process's file creation mask, read once.
 mode_t ProcessUmask();
-// Copies the bytes of one descriptor into another, from the start.
+// Copies the bytes of one descriptor into another, from the start (in the kernel where it
+// can: no trip through our memory).
 int CopyBytes(int from, int to);
 // Renames without ever replacing an existing name (183 when there is one); across file
 // systems 17, for the caller to copy instead.
@@ -109,7 +110,9 @@ class TReplacement {
 
   // 0 or the code why the replacement cannot start. `modeFrom`: the file whose mode the new
   // one takes (else that of the old file, else the mode of a plainly created file).
-  int Start(const TResolved& target, const struct stat* modeFrom);
+  // `lockNew`: the new file is locked exclusively as well, for a caller that hands it out
+  // (TNewFile) and so must keep others out of it until it is let go.
+  int Start(const TResolved& target, const struct stat* modeFrom, bool lockNew = true);
 
   int Fd() const { return FTemp.Get(); }
 
@@ -139,7 +142,7 @@ class TPosixNewFile final : public TNewFile {
   std::unique_ptr<TReplacement> FReplacement;
 };
 
-// Copies an opened source into a replacement, with its modification time.
-int FillFrom(const TFd& source, TReplacement& r);
+// Copies an opened source (`st` its stat) into a replacement, with its modification time.
+int FillFrom(const TFd& source, const struct stat& st, TReplacement& r);
 
 }  // namespace posixfiles

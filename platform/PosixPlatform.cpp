@@ -157,10 +157,10 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
   TResolved target = t.R;
   target.Host = destination;
   target.Exists = target.Present = false;
-  if (const int code = r.Start(target, nullptr)) return code;
   struct stat st{};
-  if (::fstat(source.Get(), &st) == 0) ::fchmod(r.Fd(), st.st_mode & 07777);
-  if (const int code = FillFrom(source, r)) return code;
+  if (::fstat(source.Get(), &st) != 0) return LastError();
+  if (const int code = r.Start(target, &st, false)) return code;
+  if (const int code = FillFrom(source, st, r)) return code;
   if (const int code = r.CommitNoReplace()) return code;
   if (::unlink(f.R.Host.c_str()) != 0) {
     const int code = LastError();
@@ -184,8 +184,9 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
   struct stat st{};
   if (::fstat(source.Get(), &st) != 0) return LastError();
   TReplacement r;
-  if (const int code = r.Start(t.R, &st)) return code;
-  if (const int code = FillFrom(source, r)) return code;
+  // Nobody is handed the new file: it needs no lock of its own.
+  if (const int code = r.Start(t.R, &st, false)) return code;
+  if (const int code = FillFrom(source, st, r)) return code;
   return r.Commit();
 }
 
