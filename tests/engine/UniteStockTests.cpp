@@ -228,8 +228,9 @@ TEST_F(UniteStockTest, IndexOfAMergedTextPointsAtItsTitleLines) {
   const std::string titles[] = {G("概况"), G("股东研究")};
   std::int32_t next = 0;
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(recs[i].TextOffset, next);
-    EXPECT_EQ(text[static_cast<std::size_t>(recs[i].TextOffset)], '`');
+    const std::int32_t offset = recs[i].TextOffset;  // a packed field: read by value
+    EXPECT_EQ(offset, next);
+    EXPECT_EQ(text[static_cast<std::size_t>(offset)], '`');
     EXPECT_EQ(FieldText(recs[i].Title), titles[i]);
     EXPECT_EQ(recs[i].Market, 2);
     EXPECT_EQ(FieldText(recs[i].TextFile), "000002.txt");

@@ -43,6 +43,9 @@ struct THostile {
   std::function<void(const std::string& text, const std::string& status)> Check;
 };
 
+// The case's name, not its bytes, in the test's name and messages.
+void PrintTo(const THostile& hostile, std::ostream* out) { *out << hostile.Name; }
+
 void Put(const fs::path& p, const std::string& bytes) { WriteFile(p.string(), bytes); }
 
 std::string Lines(std::initializer_list<std::string> lines) {

@@ -238,17 +238,17 @@ TEST(FeedGen, StockIndexesListTheirSectionFilesInOrderWithCorrectChecks) {
         EXPECT_EQ(r.Byte0, 0);
         EXPECT_EQ(r.Kind, 4);
         EXPECT_EQ(r.Market, market);
-        EXPECT_TRUE(r.Date > 20000101 && r.Date < 21000101) << r.Date;
+        EXPECT_TRUE(r.Date > 20000101 && r.Date < 21000101) << std::int32_t{r.Date};  // by value: packed
         EXPECT_EQ(r.Time % 100, 0);
-        EXPECT_LT(r.Time, 240000);
+        EXPECT_LT(int{r.Time}, 240000);
         const std::string file = FieldText(r.TextFile);
         ASSERT_EQ(file.size(), 11u) << file;  // {code}, one more character, ".sub"
         EXPECT_EQ(file.substr(0, 6), code);
         EXPECT_EQ(file.substr(7), ".sub");
         const std::string section = ReadFile(feed / (dir + "/" + file));
         ASSERT_FALSE(section.empty()) << file;
-        EXPECT_EQ(r.TextOffset, 0);
-        EXPECT_EQ(r.TextLength, static_cast<std::int32_t>(section.size()));
+        EXPECT_EQ(int{r.TextOffset}, 0);
+        EXPECT_EQ(int{r.TextLength}, static_cast<std::int32_t>(section.size()));
         EXPECT_FALSE(FieldText(r.Title).empty());
         EXPECT_EQ(FieldText(r.Code), code);
         EXPECT_TRUE(listed.insert(file).second) << "listed twice: " << file;
