@@ -138,6 +138,8 @@ void TIndex::Load() {
     FRecords.resize(got / sizeof(TIndexRecord));
     throw EShortIndex();
   }
+  FAsLoaded = size == static_cast<std::int64_t>(sizeof FHeader + want) && FHeader.Count >= 0 &&
+              FHeader.Count <= FMaxRecords;
 }
 
 void TIndex::AddRecord(std::uint8_t byte0, std::uint8_t kind, std::uint8_t market,
@@ -172,6 +174,7 @@ void TIndex::AddRecord(std::uint8_t byte0, std::uint8_t kind, std::uint8_t marke
   std::size_t at = FRecords.size();
   while (at > 0 && key < RecordKey(FRecords[at - 1])) --at;
   FRecords.insert(FRecords.begin() + static_cast<std::ptrdiff_t>(at), record);
+  FAsLoaded = false;
 }
 
 void TIndex::Release() {
@@ -182,6 +185,20 @@ void TIndex::Release() {
   } else {
     FRecords.clear();
     FRecords.shrink_to_fit();
+  }
+}
+
+bool TIndex::StillHolds(const std::string& bytes) {
+  // Writing a file back as it is would only cost a new file for the old one. What the file
+  // holds now is read under the same lock a save takes; anything else (a busy file, another
+  // program's change since the load) goes the way of a real save.
+  try {
+    std::unique_ptr<TReadFile> file = FPlatform.OpenExclusive(FFileName);
+    if (file->Size() != static_cast<std::int64_t>(bytes.size())) return false;
+    std::string now(bytes.size(), '\0');
+    return file->ReadAt(0, now.data(), now.size()) == now.size() && now == bytes;
+  } catch (const std::exception&) {
+    return false;
   }
 }
 
@@ -196,20 +213,19 @@ void TIndex::Save() {
   } freeRecords{FRecords};
 
   const std::size_t n = FRecords.size();
+  const std::size_t max = static_cast<std::size_t>(FMaxRecords);
+  const std::size_t first = n > max ? n - max : 0;
+  FHeader.Count = static_cast<std::int16_t>(n - first);
+  std::string bytes(reinterpret_cast<const char*>(&FHeader), sizeof FHeader);
+  bytes.append(reinterpret_cast<const char*>(FRecords.data() + first), (n - first) * sizeof(TIndexRecord));
+  if (n > 0 && FAsLoaded && StillHolds(bytes)) return;
+
   std::unique_ptr<TNewFile> file =
       OpenWithRetry(FPlatform, [&] { return FPlatform.CreateExclusive(FFileName); });
   if (!file) return;  // the file keeps its old content
 
-  const std::size_t max = static_cast<std::size_t>(FMaxRecords);
-  const std::size_t first = n > max ? n - max : 0;
-  FHeader.Count = static_cast<std::int16_t>(n - first);
-
   std::exception_ptr writeError;
   try {
-    // The file's bytes in one write.
-    std::string bytes(reinterpret_cast<const char*>(&FHeader), sizeof FHeader);
-    bytes.append(reinterpret_cast<const char*>(FRecords.data() + first),
-                 (n - first) * sizeof(TIndexRecord));
     file->WriteAt(0, bytes.data(), bytes.size());
     file->Commit();
   } catch (const std::exception& e) {

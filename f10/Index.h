@@ -100,6 +100,7 @@ class TIndex {
  private:
   void Load();
   void Save();
+  bool StillHolds(const std::string& bytes);
 
   TPlatform& FPlatform;
   TIndexHeader FHeader;
@@ -108,4 +109,7 @@ class TIndex {
   std::int32_t FMaxRecords = 800;
   std::vector<TIndexRecord> FRecords;
   bool FReleased = false;
+  // The records are the file's bytes as loaded, nothing added, nothing cut: a save would
+  // write the file back as it was.
+  bool FAsLoaded = false;
 };

@@ -125,7 +125,10 @@ TEST_F(CompositeTest, AFailedIndexSkipsTheIndexMirrorsAndTheTemplateIsReleasedLa
   std::size_t copied = 0, released = 0;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     if (ops[i].starts_with("copy ") && ops[i].find("000016.F10") != std::string::npos) copied = i;
-    if (ops[i].starts_with("create ") && ops[i].find("000001.F10") != std::string::npos) released = i;
+    // The release writes the template back, or reads it to find it holds those bytes already.
+    if ((ops[i].starts_with("create ") || ops[i].starts_with("open ")) &&
+        ops[i].find("000001.F10") != std::string::npos)
+      released = i;
   }
   EXPECT_GT(copied, 0u);
   EXPECT_GT(released, copied);

@@ -1,5 +1,7 @@
 // The index file's bytes, its load and save rules, and the order AddRecord keeps.
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "IndexBytes.h"
@@ -104,6 +106,36 @@ TEST_F(IndexTest, ReadOnlyUseWritesTheSameBytesBack) {
   TIndex index(fs, Drive("a.F10"), false);
   index.Release();
   EXPECT_EQ(Get("a.F10"), image);
+}
+
+TEST_F(IndexTest, AnUnchangedIndexKeepsItsFileButAChangedFileIsWrittenBack) {
+  struct stat before{}, after{};
+  const std::string image = Header(2) + Record(1, 0, "a") + Record(2, 0, "b");
+  Put("same.F10", image);
+  ASSERT_EQ(::stat(Host("same.F10").c_str(), &before), 0);
+  {
+    TIndex index(fs, Drive("same.F10"), false);
+    index.Release();
+  }
+  ASSERT_EQ(::stat(Host("same.F10").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // not replaced by a copy of itself
+  EXPECT_EQ(CountOps("create"), 0);
+  EXPECT_EQ(Get("same.F10"), image);
+
+  // Changed behind its back between load and release: the release still writes its records.
+  {
+    TIndex index(fs, Drive("same.F10"), false);
+    Put("same.F10", Header(2) + Record(1, 0, "x") + Record(2, 0, "y"));  // same size, other bytes
+    index.Release();
+  }
+  EXPECT_EQ(Get("same.F10"), image);
+  // A record added and the same file is a new one.
+  {
+    TIndex index(fs, Drive("same.F10"), false);
+    Add(index, "3", "00:00", "c");
+    index.Release();
+  }
+  EXPECT_EQ(Get("same.F10"), Header(3) + Record(1, 0, "a") + Record(2, 0, "b") + Record(3, 0, "c"));
 }
 
 TEST_F(IndexTest, CountIsClampedAndExcessBytesDropped) {
