@@ -239,7 +239,11 @@ TEST(HugeLine, OneLineOf100MbIsMergedAndIndexedInBoundedMemory) {
   EXPECT_EQ(offset, 0);
   EXPECT_EQ(length, static_cast<std::int32_t>(kLine + 2));
   // A handful of copies of the text at most (the file's bytes, the lines, the saved text).
+  // A sanitizer keeps shadow memory and freed blocks of its own; the bound is for the
+  // program as it ships.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(peak, 1000) << "MB at the peak of the run";
+#endif
 }
 
 }  // namespace
