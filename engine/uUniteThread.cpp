@@ -4,6 +4,8 @@
 
 #include "uUniteThread.h"
 
+#include <malloc.h>
+
 #include <exception>
 #include <set>
 #include <thread>
@@ -83,6 +85,11 @@ void TUniteThread::Body() {
     UniteMarket(source, target);
   };
 
+  // Every stock needs the same few large buffers for a moment. Handed back to the system
+  // after each stock, their pages would be faulted in afresh for the next one; kept in the
+  // process for the run, they are reused. The end of the run hands them back.
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
   try {
     FHost.Synchronize([this] {
       FHost.SetTimerEnabled(false);
@@ -126,6 +133,7 @@ void TUniteThread::Body() {
   FListing.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
+  ::malloc_trim(0);
   // Each hand-over on its own, so a host that fails one still gets the others; the end of
   // the run must reach it on every path.
   try {
