@@ -303,20 +303,19 @@ void TfrmMain::ApplyTimer() {
     Timer1->stop();
 }
 
+std::array<TfrmMain::TRootSetting, 4> TfrmMain::RootSettings() {
+  return {{{"SRC", edSrcPath, &FSrcPath},
+           {"DES", edDesPath, &FDesPath},
+           {"SZSRC", edSzSrcPath, &FSzSrcPath},
+           {"SZDES", edSzDesPath, &FSzDesPath}}};
+}
+
 // --- Handlers ---
 
 void TfrmMain::FormCreate() {
   FIniFile = std::make_unique<TIniFile>(FPlatform, SettingsPathFor(FPlatform.ProgramPath()));
 
-  const struct {
-    const char* Key;
-    TDirectoryEdit* Field;
-    std::string* Path;
-  } roots[] = {{"SRC", edSrcPath, &FSrcPath},
-               {"DES", edDesPath, &FDesPath},
-               {"SZSRC", edSzSrcPath, &FSzSrcPath},
-               {"SZDES", edSzDesPath, &FSzDesPath}};
-  for (const auto& root : roots) {
+  for (const TRootSetting& root : RootSettings()) {
     root.Field->setText(QtFromGbk(FIniFile->ReadString(Option(), root.Key, "")));
     *root.Path = GbkFromQt(root.Field->text());
   }
@@ -343,17 +342,9 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::Button1Click() {
   if (!FIniFile) return;
-  const struct {
-    const char* Key;
-    TDirectoryEdit* Field;
-    std::string* Path;
-  } roots[] = {{"SRC", edSrcPath, &FSrcPath},
-               {"DES", edDesPath, &FDesPath},
-               {"SZSRC", edSzSrcPath, &FSzSrcPath},
-               {"SZDES", edSzDesPath, &FSzDesPath}};
   // Each key is written before its field is taken over, so a failing write leaves the
   // form's paths as they were for that key and every later one.
-  for (const auto& root : roots) {
+  for (const TRootSetting& root : RootSettings()) {
     const std::string text = GbkFromQt(root.Field->text());
     FIniFile->WriteString(Option(), root.Key, text);
     *root.Path = text;

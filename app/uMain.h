@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -102,6 +103,15 @@ class TfrmMain final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The four root settings, each with its key, its directory field and the path the form
+  // hands to runs, in the order they are loaded and saved.
+  struct TRootSetting {
+    const char* Key;
+    TDirectoryEdit* Field;
+    std::string* Path;
+  };
+  std::array<TRootSetting, 4> RootSettings();
+
   friend class TQtHost;
 
   void BuildControls();

@@ -190,26 +190,23 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
   return r.Commit();
 }
 
-std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
+std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& path, int lock) {
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) throw IoFailure(t.Error);
   if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
   if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
   TFd fd;
   if (const int code = OpenFd(t.R.Host, O_RDONLY, fd)) throw IoFailure(code);
-  if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
+  if (const int code = Lock(fd, lock)) throw IoFailure(code);
   return std::make_unique<TPosixReadFile>(std::move(fd));
 }
 
+std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
+  return OpenForReading(path, LOCK_EX);
+}
+
 std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-  if (t.Error) throw IoFailure(t.Error);
-  if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
-  if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
-  TFd fd;
-  if (const int code = OpenFd(t.R.Host, O_RDONLY, fd)) throw IoFailure(code);
-  if (const int code = Lock(fd, LOCK_SH)) throw IoFailure(code);
-  return std::make_unique<TPosixReadFile>(std::move(fd));
+  return OpenForReading(path, LOCK_SH);
 }
 
 std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& path) {

@@ -40,6 +40,9 @@ class TPosixPlatform final : public TPlatform {
   std::string DrivePath(const std::string& hostPath) override;
 
  private:
+  // Opens an existing file for reading under flock `lock` (LOCK_EX or LOCK_SH).
+  std::unique_ptr<TReadFile> OpenForReading(const std::string& path, int lock);
+
   std::string FHostProgramPath;
   std::string FHomeDir;
   std::mutex FDrivesLock;               // the form's thread and a run's thread both resolve paths
