@@ -1,5 +1,8 @@
 #include "Lines.h"
 
+#include <cstring>
+#include <utility>
+
 #include "Platform.h"
 
 TLines TLines::Parse(std::string_view bytes) {
@@ -7,17 +10,43 @@ TLines TLines::Parse(std::string_view bytes) {
   const std::size_t zero = bytes.find('\0');
   if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
   out.FBuffer.assign(bytes);
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const std::size_t start = i;
-    while (i < n && bytes[i] != '\r' && bytes[i] != '\n') ++i;
-    out.FLines.push_back(TSpan{start, i - start});
-    out.FLineBytes += i - start;
-    if (i < n && bytes[i] == '\r') ++i;
-    if (i < n && bytes[i] == '\n') ++i;
-  }
+  out.Split();
   return out;
+}
+
+TLines TLines::Adopt(std::string bytes) {
+  TLines out;
+  if (const void* zero = std::memchr(bytes.data(), 0, bytes.size()))
+    bytes.resize(static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
+  out.FBuffer = std::move(bytes);
+  out.Split();
+  return out;
+}
+
+void TLines::Split() {
+  // The next CR and the next LF are found with memchr, each searched again only once the
+  // cut has passed it: a text of long lines, or of LF alone, is not walked byte by byte.
+  const char* const data = FBuffer.data();
+  const std::size_t n = FBuffer.size();
+  const char* const end = data + n;
+  const char* cr = nullptr;
+  const char* lf = nullptr;
+  auto next = [end](const char* from, const char*& found, char c) {
+    if (found && found >= from) return;
+    const void* at = std::memchr(from, c, static_cast<std::size_t>(end - from));
+    found = at ? static_cast<const char*>(at) : end;
+  };
+  const char* p = data;
+  while (p < end) {
+    next(p, cr, '\r');
+    next(p, lf, '\n');
+    const char* stop = cr < lf ? cr : lf;
+    FLines.push_back(TSpan{static_cast<std::size_t>(p - data), static_cast<std::size_t>(stop - p)});
+    FLineBytes += static_cast<std::size_t>(stop - p);
+    p = stop;
+    if (p < end && *p == '\r') ++p;
+    if (p < end && *p == '\n') ++p;
+  }
 }
 
 void TLines::Add(std::string_view line) {
@@ -65,7 +94,7 @@ std::string TLines::Text() const {
 }
 
 TLines LoadLines(TPlatform& fs, const std::string& path) {
-  return TLines::Parse(ReadWholeFile(fs, path));
+  return TLines::Adopt(ReadWholeFile(fs, path));
 }
 
 void SaveLines(TPlatform& fs, const std::string& path, const TLines& lines) {

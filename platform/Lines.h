@@ -17,6 +17,8 @@ class TLines {
  public:
   // The lines of `bytes` by the splitting rule above.
   static TLines Parse(std::string_view bytes);
+  // The same, the lines living in `bytes` itself: no copy of a file just read.
+  static TLines Adopt(std::string bytes);
 
   std::size_t Count() const { return FLines.size(); }
   bool Empty() const { return FLines.empty(); }
@@ -39,6 +41,9 @@ class TLines {
     std::size_t Offset;
     std::size_t Length;
   };
+  // Cuts FBuffer into lines (FLines empty before).
+  void Split();
+
   std::string FBuffer;   // the lines' bytes, each span pointing into it
   std::vector<TSpan> FLines;
   std::size_t FLineBytes = 0;  // sum of the lines' lengths
