@@ -65,14 +65,18 @@ mode_t ProcessUmask() {
   return mask;
 }
 
-int CopyBytes(int from, int to) {
+int CopyBytes(int from, int to, std::int64_t size) {
   // In the kernel, page cache to page cache. A file system or kernel that cannot says so at
-  // the first call, and the bytes then come through a buffer of ours.
+  // the first call, and the bytes then come through a buffer of ours. The copy is of the
+  // file as its size was taken: once that many bytes are over, the end is not asked for.
   off64_t in = 0, out = 0;
   for (;;) {
     const ssize_t n = ::copy_file_range(from, &in, to, &out, std::size_t{1} << 30, 0);
     if (n == 0) return 0;
-    if (n > 0) continue;
+    if (n > 0) {
+      if (in >= size) return 0;
+      continue;
+    }
     if (errno == EINTR) continue;
     if (in == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
                     errno == EBADF))
@@ -192,7 +196,7 @@ int TReplacement::CommitNoReplace() {
 }
 
 int FillFrom(const TFd& source, const struct stat& st, TReplacement& r) {
-  if (const int code = CopyBytes(source.Get(), r.Fd())) return code;
+  if (const int code = CopyBytes(source.Get(), r.Fd(), st.st_size)) return code;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   ::futimens(r.Fd(), times);
   return 0;

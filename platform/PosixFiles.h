@@ -67,8 +67,9 @@ void SyncFolder(const std::string& folder);
 // The process's file creation mask, read once.
 mode_t ProcessUmask();
 // Copies the bytes of one descriptor into another, from the start (in the kernel where it
-// can: no trip through our memory).
-int CopyBytes(int from, int to);
+// can: no trip through our memory). It ends at the end of the file, or once `size` bytes
+// (the size taken when the source was opened) are over.
+int CopyBytes(int from, int to, std::int64_t size);
 // Renames without ever replacing an existing name (183 when there is one); across file
 // systems 17, for the caller to copy instead.
 int RenameNoReplace(const std::string& from, const std::string& to, bool isDir);

@@ -214,6 +214,12 @@ bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* n
 
 }  // namespace
 
+std::string AsWritten(const TParsedPath& parsed) {
+  std::string host = parsed.Root;
+  for (const std::string& part : parsed.Parts) host = JoinHost(host, GbkToUtf8(part));
+  return host.empty() ? "/" : host;
+}
+
 TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names) {
   TResolved r;
   if (!parsed.Parts.empty() && LookupAsWritten(parsed, upToParent, names, r)) return r;

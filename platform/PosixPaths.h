@@ -38,6 +38,10 @@ struct TResolved {
 
 class TFolderNames;
 
+// The host path of a parsed path with every component as written (converted to UTF-8),
+// whether or not it exists.
+std::string AsWritten(const TParsedPath& parsed);
+
 // Looks up every component but the last (`upToParent`) or all of them. A path whose every
 // component exists as written costs one lstat; only a component that does not is looked for
 // among the entries of its folder, through `names` when given.

@@ -228,12 +228,24 @@ int TPosixPlatform::CreateIfMissing(const std::string& path) {
 }
 
 void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-  if (t.Error) throw IoFailure(t.Error);
-  if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
-  if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
   TFd fd;
-  if (const int code = OpenFd(t.R.Host, O_WRONLY | O_APPEND, fd)) throw IoFailure(code);
+  // The log gets a line at a time: the file as written is tried first, which is the one the
+  // lookup would choose whenever it is there (a folder cannot be opened for writing). Only
+  // when it cannot be opened so is the path looked up, for another spelling or the error.
+  const TParsedPath parsed = Parse(FDrivesLock, FDrives, path, false);
+  if (parsed.Error == 0 && !parsed.Parts.empty()) {
+    const std::string host = AsWritten(parsed);
+    do {
+      fd = TFd(::open(host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    } while (!fd.Valid() && errno == EINTR);
+  }
+  if (!fd.Valid()) {
+    const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+    if (t.Error) throw IoFailure(t.Error);
+    if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
+    if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
+    if (const int code = OpenFd(t.R.Host, O_WRONLY | O_APPEND, fd)) throw IoFailure(code);
+  }
   if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
   const char* p = bytes.data();
   std::size_t n = bytes.size();
