@@ -76,13 +76,22 @@ int RenameNoReplace(const std::string& from, const std::string& to, bool isDir);
 
 class TPosixReadFile final : public TReadFile {
  public:
-  explicit TPosixReadFile(TFd fd) : FFd(std::move(fd)) {}
+  // `openedSize`: the size the file had when it was opened (its stat was taken then anyway),
+  // the answer to a Size() asked before anything else; -1 when unknown.
+  explicit TPosixReadFile(TFd fd, std::int64_t openedSize = -1)
+      : FFd(std::move(fd)), FOpenedSize(openedSize) {}
   std::int64_t Size() override {
+    if (FOpenedSize >= 0) {
+      const std::int64_t size = FOpenedSize;
+      FOpenedSize = -1;
+      return size;
+    }
     struct stat st{};
     if (::fstat(FFd.Get(), &st) != 0) throw IoFailure(LastError());
     return st.st_size;
   }
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
+    FOpenedSize = -1;
     std::size_t got = 0;
     auto* p = static_cast<char*>(buffer);
     while (got < n) {
@@ -99,6 +108,7 @@ class TPosixReadFile final : public TReadFile {
 
  private:
   TFd FFd;
+  std::int64_t FOpenedSize;
 };
 
 // The atomic replacement of one file: the old file (if any) locked exclusively, the new bytes

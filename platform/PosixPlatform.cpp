@@ -45,6 +45,33 @@ TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, TFo
   return t;
 }
 
+// Opens an existing file for reading (`st` its stat): the path as written first, the entry
+// the lookup would choose whenever it is there (and a folder opens too, so it is told by its
+// stat), else the path looked up, for another spelling or the error. 0 or the code.
+int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
+                 const std::string& path, TFd& fd, struct stat& st) {
+  const TParsedPath parsed = Parse(lock, drives, path, false);
+  if (parsed.Error) return parsed.Error;
+  if (!parsed.Parts.empty()) {
+    const std::string host = AsWritten(parsed);
+    do {
+      fd = TFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    } while (!fd.Valid() && errno == EINTR);
+  }
+  if (!fd.Valid()) {
+    const TResolved r = Lookup(parsed, false, names);
+    if (!r.Exists) return MissingCode(r);
+    if (r.IsDir) return kErrAccessDenied;
+    if (const int code = OpenFd(r.Host, O_RDONLY, fd)) return code;
+  }
+  if (::fstat(fd.Get(), &st) != 0) return LastError();
+  if (S_ISDIR(st.st_mode)) {
+    fd.Reset();
+    return kErrAccessDenied;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TPosixPlatform::TPosixPlatform(std::string hostProgramPath, std::string homeDir)
@@ -171,18 +198,12 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
 }
 
 int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to) {
-  const TTarget f = Resolve(FDrivesLock, FDrives, FNames.get(), from);
-  if (f.Error) return f.Error;
-  if (!f.R.Exists) return MissingCode(f.R);
-  if (f.R.IsDir) return kErrAccessDenied;
+  TFd source;
+  struct stat st{};
+  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), from, source, st)) return code;
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
   if (t.Error) return t.Error;
-
-  TFd source;
-  if (const int code = OpenFd(f.R.Host, O_RDONLY, source)) return code;
   if (const int code = Lock(source, LOCK_SH)) return code;
-  struct stat st{};
-  if (::fstat(source.Get(), &st) != 0) return LastError();
   TReplacement r;
   // Nobody is handed the new file: it needs no lock of its own.
   if (const int code = r.Start(t.R, &st, false)) return code;
@@ -191,14 +212,11 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& path, int lock) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-  if (t.Error) throw IoFailure(t.Error);
-  if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
-  if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
   TFd fd;
-  if (const int code = OpenFd(t.R.Host, O_RDONLY, fd)) throw IoFailure(code);
+  struct stat st{};
+  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, fd, st)) throw IoFailure(code);
   if (const int code = Lock(fd, lock)) throw IoFailure(code);
-  return std::make_unique<TPosixReadFile>(std::move(fd));
+  return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size);
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {

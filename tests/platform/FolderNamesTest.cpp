@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
 #include <random>
 
 #include "Convert.h"
@@ -143,6 +144,23 @@ TEST_F(FolderNamesTest, LinksAreFollowedAndADanglingOneIsThereButNoFile) {
   EXPECT_FALSE(fs.FileExists(Z("linked\\dangling")));
   EXPECT_FALSE(fs.DirectoryExists(Z("linked\\dangling")));
   EXPECT_EQ(fs.CreateDir(Z("linked\\DANGLING")), 183);  // the name is taken all the same
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderNamesTest, ReadsTakeTheNameAsWrittenFirstAndAskTheSizeAfresh) {
+  WriteFile(tmp / "r/a.txt", "lower");
+  WriteFile(tmp / "r/A.TXT", "UPPER!");
+  auto exact = fs.OpenShared(Z("r\\A.TXT"));
+  EXPECT_EQ(exact->Size(), 6);
+  auto other = fs.OpenShared(Z("r\\a.Txt"));  // no such spelling: the first in byte order
+  EXPECT_EQ(other->Size(), 6);
+  char bytes[8] = {};
+  EXPECT_EQ(exact->ReadAt(0, bytes, sizeof bytes), 6u);
+  std::ofstream(tmp / "r/A.TXT", std::ios::app) << "more";
+  EXPECT_EQ(exact->Size(), 10);  // once the file has been read, its size is asked again
 }
 
 }  // namespace
