@@ -1,13 +1,14 @@
 #include "FolderNames.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 #include "Convert.h"
 
@@ -30,6 +31,15 @@ bool IsLocalFileSystem(int fd) {
       return false;
   }
 }
+
+// One record of getdents64.
+struct TDirEntry64 {
+  std::uint64_t Inode;
+  std::int64_t Offset;
+  unsigned short Length;
+  unsigned char Type;
+  char Name[1];
+};
 
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                      IN_DELETE_SELF | IN_ONLYDIR;
@@ -142,9 +152,7 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
   }
   const std::string self = "/proc/self/fd/" + std::to_string(dirFd);
   const int watch = ::inotify_add_watch(FFd, self.c_str(), kWatchMask);
-  DIR* dir = watch >= 0 ? ::fdopendir(dirFd) : nullptr;
-  if (!dir) {
-    if (watch >= 0) ::inotify_rm_watch(FFd, watch);
+  if (watch < 0) {
     ::close(dirFd);
     return nullptr;
   }
@@ -154,18 +162,30 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
   f.Watch = watch;
   f.Dev = key.first;
   f.Ino = key.second;
-  bool tooMany = false;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    Add(f, std::string(name));
-    if (f.Count > kMaxNames) {
-      tooMany = true;
+  // The entries straight from the kernel: a new folder is held for every stock, and the
+  // library's directory stream would ask the descriptor three more questions first.
+  bool whole = true;
+  alignas(8) char entries[32768];
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, dirFd, entries, sizeof entries);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      whole = false;
       break;
     }
+    for (long at = 0; at < n && whole;) {
+      const auto* e = reinterpret_cast<const TDirEntry64*>(entries + at);
+      at += e->Length;
+      const std::string_view name = e->Name;
+      if (name == "." || name == "..") continue;
+      Add(f, std::string(name));
+      whole = f.Count <= kMaxNames;
+    }
+    if (!whole) break;
   }
-  ::closedir(dir);
-  if (tooMany) {
+  ::close(dirFd);
+  if (!whole) {
     ::inotify_rm_watch(FFd, watch);
     return nullptr;
   }
