@@ -134,6 +134,9 @@ void TUniteThread::Body() {
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
   ::malloc_trim(0);
+  // Between runs the program goes back to handing freed memory back at once.
+  ::mallopt(M_TRIM_THRESHOLD, 128 << 10);
+  ::mallopt(M_MMAP_THRESHOLD, 128 << 10);
   // Each hand-over on its own, so a host that fails one still gets the others; the end of
   // the run must reach it on every path.
   try {
