@@ -70,7 +70,7 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
   // A failure to load it goes to the caller: no file of this code is touched.
   TIndex templateIndex(FPlatform, FSrcPath + "\\000001.F10", false);
   try {
-    SaveLines(FPlatform, composite, TLines());
+    FPlatform.CreateEmpty(composite);
     FTitles.clear();
     for (int i = 0; i < templateIndex.Count(); ++i) {
       const TIndexRecord& record = templateIndex.Record(i);

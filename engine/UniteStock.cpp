@@ -82,7 +82,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
   const std::string mark = stageDir + kPendingMark;
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
   if (FMarket == "1" && code == "000001") {
-    (void)FPlatform.DeleteFile(mark);
+    DropSpareMark();
+    FSpareMark = mark;
     return;
   }
   try {
@@ -100,7 +101,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
       TIndex index(FPlatform, stagingIndex, false);
       // The old text goes first, so a stock that fails half way never leaves a text that
       // looks merged but is stale.
-      SaveLines(FPlatform, textPath, TLines());
+      FPlatform.CreateEmpty(textPath);
       FTitles.clear();
       TLines merge;
       for (int i = 0; i < index.Count(); ++i) {
@@ -128,9 +129,14 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     FMessage = code + Texts::MergeDone;
     LogToForm();
     // Done: the next run need not come back to this stock. A stock whose staging index was
-    // missing (its copy failed) keeps the mark and is merged again once the copy succeeds. A
-    // mark that cannot be removed costs one more merge of the same files, nothing else.
-    if (merged) (void)FPlatform.DeleteFile(mark);
+    // missing (its copy failed) keeps the mark and is merged again once the copy succeeds.
+    // The mark is not deleted here but becomes the next stock's (deleting a file per stock
+    // makes every later file creation slower on some file systems); a process stopped before
+    // that costs one more merge of the same files, nothing else.
+    if (merged) {
+      DropSpareMark();
+      FSpareMark = mark;
+    }
   } catch (const EFailure& failure) {
     ReportFailure(failure.Message());
   } catch (const std::exception& failure) {

@@ -131,6 +131,11 @@ void TUniteThread::Body() {
   }
 
   FListing.reset();
+  DropSpareMark();
+  try {
+    FPlatform.EndOfBatch();
+  } catch (...) {
+  }
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
   ::malloc_trim(0);
@@ -157,9 +162,12 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
   // The whole listing comes before the first stock is staged. The folder it read stays
   // with the market, whichever way the market ends.
   struct TDropListing {
-    std::unique_ptr<TFolderListing>& Listing;
-    ~TDropListing() { Listing.reset(); }
-  } drop{FListing};
+    TUniteThread& Run;
+    ~TDropListing() {
+      Run.FListing.reset();
+      Run.DropSpareMark();
+    }
+  } drop{*this};
   std::vector<std::string> files;
   ListIndexFiles(source, files);
   for (const std::string& file : files) {
@@ -203,9 +211,7 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
   const std::string stage = source + "\\DATA\\" + code;
   // Marked before the first section leaves the root, cleared by the merge once it is done:
   // whatever stops the stock in between, the next run finds it and merges it again.
-  const std::string mark = stage + kPendingMark;
-  if (const int error = FPlatform.CreateIfMissing(mark))
-    throw EFailure(Texts::CannotWrite + mark, error);
+  MarkPending(stage + kPendingMark);
   const bool listed = FListing && FListing->Dir() == source;
   for (const TFindEntry& entry : FindSubFiles(source, code)) {
     const std::string from = source + "\\" + entry.Name;
@@ -223,6 +229,28 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
   // that fails leaves whatever copy the stage already holds.
   CopyFileOver(source + "\\" + code + ".F10", stage + "\\" + code + ".F10");
   UniteStock(code, stage, target);
+}
+
+void TUniteThread::MarkPending(const std::string& mark) {
+  if (!FSpareMark.empty()) {
+    std::string spare;
+    spare.swap(FSpareMark);
+    if (FPlatform.MoveFile(spare, mark) == 0) return;
+    // This stock's mark is there already (a run stopped in it), or the spare went astray.
+    (void)FPlatform.DeleteFile(spare);
+  }
+  if (const int error = FPlatform.CreateIfMissing(mark))
+    throw EFailure(Texts::CannotWrite + mark, error);
+}
+
+void TUniteThread::DropSpareMark() noexcept {
+  if (FSpareMark.empty()) return;
+  try {
+    (void)FPlatform.DeleteFile(FSpareMark);
+  } catch (...) {
+    // Left behind, it costs the next run one more merge of a finished stock.
+  }
+  FSpareMark.clear();
 }
 
 void TUniteThread::CheckDataDir(const std::string& code, const std::string& source) {

@@ -83,6 +83,10 @@ class TUniteThread {
  private:
   // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
   std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
+  // Puts the pending mark of a stock in place (Texts::CannotWrite on failure).
+  void MarkPending(const std::string& mark);
+  // Deletes the spare mark, if one is waiting.
+  void DropSpareMark() noexcept;
   // The mirror folders of a market ("1" or "2"), in entry order.
   std::vector<std::string> MirrorsOf(const std::string& market) const;
   // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message.
@@ -94,6 +98,9 @@ class TUniteThread {
   // The source folder of the market being staged, searched once by ListIndexFiles; the
   // stocks' searches are answered from it until the market ends.
   std::unique_ptr<TFolderListing> FListing;
+  // The mark of the stock merged last, no longer needed: the next stock's staging renames it
+  // into its own mark instead of one file being deleted and another made per stock.
+  std::string FSpareMark;
   std::atomic<bool> FTerminated{false};
 };
 

@@ -170,6 +170,13 @@ int TFaultyPlatform::CreateIfMissing(const std::string& path) {
   return FReal.CreateIfMissing(path);
 }
 
+void TFaultyPlatform::CreateEmpty(const std::string& path) {
+  if (const int code = Check("create", path)) throw IoFailure(code);
+  FReal.CreateEmpty(path);
+}
+
+void TFaultyPlatform::EndOfBatch() { FReal.EndOfBatch(); }
+
 void TFaultyPlatform::Append(const std::string& path, std::string_view bytes) {
   if (const int code = Check("append", path)) throw IoFailure(code);
   FReal.Append(path, bytes);

@@ -21,7 +21,7 @@ class TFaultyPlatform final : public TPlatform {
   void FailNth(long n, int code);
   // Fails every operation whose kind (below) and path (case-insensitive substring) match.
   // Kinds: "find", "exists", "mkdir", "delete", "move", "copy", "open", "openshared",
-  // "create", "createifmissing", "append", "read", "size", "write", "commit"; "" = any.
+  // "create" (CreateExclusive and CreateEmpty), "createifmissing", "append", "read", "size", "write", "commit"; "" = any.
   void FailWhen(const std::string& kind, const std::string& pathPart, int code);
   // Treats `path` as held open by another program: every open of it fails with 32.
   void HoldBusy(const std::string& pathPart);
@@ -51,6 +51,8 @@ class TFaultyPlatform final : public TPlatform {
   std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
+  void CreateEmpty(const std::string& path) override;
+  void EndOfBatch() override;
   void Append(const std::string& path, std::string_view bytes) override;
   TDateTime Now() override;
   void Sleep(int milliseconds) override;

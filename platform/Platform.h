@@ -94,6 +94,14 @@ class TPlatform {
   // Creates `path` empty when no file of that name exists; an existing file is left alone.
   // Returns 0 or a Windows error code.
   virtual int CreateIfMissing(const std::string& path) = 0;
+  // Creates `path` empty, or empties the file of that name where it stands (its old bytes
+  // are gone at once, as a create that truncates does), no sharing: 32 while anyone else
+  // holds it. An empty file has no half state, so no temporary file is involved. Throws
+  // EFailure.
+  virtual void CreateEmpty(const std::string& path) = 0;
+  // Lets go of what the platform kept for reuse during a batch of writes (an empty file,
+  // hidden, left when an empty file was replaced). Call at the end of every run.
+  virtual void EndOfBatch() = 0;
   // Appends bytes at the end of an existing file, opened and closed for this call alone.
   // Throws EFailure (2 when the file does not exist).
   virtual void Append(const std::string& path, std::string_view bytes) = 0;

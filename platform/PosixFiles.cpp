@@ -172,8 +172,62 @@ int TReplacement::Start(const TResolved& target, const struct stat* modeFrom, bo
   return 0;
 }
 
+bool TSpareFile::Wanted() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return !FFd.Valid();
+}
+
+bool TSpareFile::Keep(TFd& fd, std::string& path, const std::string& folder) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FFd.Valid()) return false;
+  FFd = std::move(fd);
+  FPath = std::move(path);
+  FFolder = folder;
+  return true;
+}
+
+bool TSpareFile::Use(const std::string& folder, const std::string& target) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (!FFd.Valid()) return false;
+  // Kept for another folder: the work has moved on, and the next spare is to be of this one.
+  if (FFolder != folder || RenameNoReplace(FPath, target, false) != 0) {
+    ::unlink(FPath.c_str());
+    FFd.Reset();
+    return false;
+  }
+  // Still empty unless someone wrote into a hidden temporary file; the truncation settles
+  // that and stamps the file with now, as a creation would.
+  (void)::ftruncate(FFd.Get(), 0);
+  FFd.Reset();
+  return true;
+}
+
+void TSpareFile::Drop() {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (!FFd.Valid()) return;
+  ::unlink(FPath.c_str());
+  FFd.Reset();
+}
+
+bool TReplacement::OldIsSpare() {
+  struct stat st{};
+  if (!FOld.Valid() || ::fstat(FOld.Get(), &st) != 0) return false;
+  // Another name would see whatever the spare later becomes; another owner or mode would
+  // pass to a file that never had them.
+  return S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1 && st.st_uid == EffectiveUser() &&
+         (st.st_mode & 07777) == (0666 & ~ProcessUmask());
+}
+
 int TReplacement::Commit() {
   if (FCommitted) return 0;
+  if (FSpare && FSpare->Wanted() && OldIsSpare() &&
+      ::renameat2(AT_FDCWD, FTempPath.c_str(), AT_FDCWD, FTarget.c_str(), RENAME_EXCHANGE) == 0) {
+    // The new file has the name; the old one has the temporary name and is kept if it may be.
+    FCommitted = true;
+    std::string oldPath = FTempPath;
+    if (!FSpare->Keep(FOld, oldPath, FFolder)) ::unlink(oldPath.c_str());
+    return 0;
+  }
   // The rename is what keeps readers and a killed process from ever seeing half a file; it
   // needs no sync. A sync per file and per folder would cost a run several times its file
   // work. What a power cut leaves depends on the file system: ext4 (auto_da_alloc, the

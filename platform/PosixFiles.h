@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "Platform.h"
@@ -111,6 +112,36 @@ class TPosixReadFile final : public TReadFile {
   std::int64_t FOpenedSize;
 };
 
+// One empty file kept for reuse instead of being deleted. On a file system that keeps freed
+// inodes out of use for a while (ext4 without a journal does so for a minute), each deletion
+// makes every later creation in its folder slower; a run that empties a text and then
+// replaces it, stock after stock, would delete one file per stock and slow down as it goes.
+// So the replacement of an empty file swaps the two names and hands the old, empty file
+// here (under the hidden temporary name), and the next empty file wanted in that folder is
+// this one, renamed into place. It is never written into: a reader that still holds it open
+// sees no bytes, as it did before.
+class TSpareFile {
+ public:
+  ~TSpareFile() { Drop(); }
+  // Whether a file would be kept (none is kept now).
+  bool Wanted();
+  // Keeps the empty file open as `fd` at `path` in `folder` (all taken over); false, with
+  // nothing taken, when a file is kept already.
+  bool Keep(TFd& fd, std::string& path, const std::string& folder);
+  // Renames the kept file to `target` (never over an existing file) when it lies in
+  // `folder`, and empties it once more, which also gives it the time of its new use. False
+  // when no file could be used; a kept file of another folder, or one that could not be
+  // moved, is deleted.
+  bool Use(const std::string& folder, const std::string& target);
+  // Deletes the kept file, if any.
+  void Drop();
+
+ private:
+  std::mutex FLock;
+  TFd FFd;
+  std::string FPath, FFolder;
+};
+
 // The atomic replacement of one file: the old file (if any) locked exclusively, the new bytes
 // in a hidden temporary file of the same folder, renamed over the old one on Commit.
 class TReplacement {
@@ -126,6 +157,9 @@ class TReplacement {
   int Start(const TResolved& target, const struct stat* modeFrom, bool lockNew = true);
 
   int Fd() const { return FTemp.Get(); }
+  // An old file that is empty, unshared and plainly ours goes to `spare` on Commit instead
+  // of being deleted by the rename.
+  void OfferOldTo(TSpareFile* spare) { FSpare = spare; }
 
   // Renames the new file over the old one.
   int Commit();
@@ -133,9 +167,13 @@ class TReplacement {
   int CommitNoReplace();
 
  private:
+  // Whether the old file may be kept as a spare: empty, one name only, ours, plain mode.
+  bool OldIsSpare();
+
   TFd FOld, FTemp;
   std::string FTarget, FFolder, FTempPath;
   bool FCommitted = false;
+  TSpareFile* FSpare = nullptr;
 };
 
 class TPosixNewFile final : public TNewFile {

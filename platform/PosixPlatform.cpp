@@ -77,7 +77,8 @@ int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TF
 TPosixPlatform::TPosixPlatform(std::string hostProgramPath, std::string homeDir)
     : FHostProgramPath(std::move(hostProgramPath)),
       FHomeDir(homeDir.empty() ? std::string() : NormalHostPath(homeDir)),
-      FNames(std::make_unique<TFolderNames>()) {}
+      FNames(std::make_unique<TFolderNames>()),
+      FSpare(std::make_unique<TSpareFile>()) {}
 
 TPosixPlatform::~TPosixPlatform() = default;
 
@@ -232,8 +233,34 @@ std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& pat
   if (t.Error) throw IoFailure(t.Error);
   auto r = std::make_unique<TReplacement>();
   if (const int code = r->Start(t.R, nullptr)) throw IoFailure(code);
+  r->OfferOldTo(FSpare.get());
   return std::make_unique<TPosixNewFile>(std::move(r));
 }
+
+void TPosixPlatform::CreateEmpty(const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+    if (t.Error) throw IoFailure(t.Error);
+    if (t.R.Exists) {
+      if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
+      // Opened for writing as Windows would, so a read-only file is refused (5).
+      TFd fd;
+      if (const int code = OpenFd(t.R.Host, O_RDWR, fd)) throw IoFailure(code);
+      if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
+      if (::ftruncate(fd.Get(), 0) != 0) throw IoFailure(LastError());
+      return;
+    }
+    if (!t.R.ParentExists) throw IoFailure(kErrPathNotFound);
+    if (FSpare->Use(t.R.Parent, t.R.Host)) return;
+    TFd fd;
+    const int code = OpenFd(t.R.Host, O_WRONLY | O_CREAT | O_EXCL, fd, 0666);
+    if (code == 0) return;
+    // Made by someone else since the lookup: emptied like any file found there.
+    if (code != kErrAlreadyExists || attempt > 0) throw IoFailure(code);
+  }
+}
+
+void TPosixPlatform::EndOfBatch() { FSpare->Drop(); }
 
 int TPosixPlatform::CreateIfMissing(const std::string& path) {
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);

@@ -12,6 +12,9 @@
 namespace posixpaths {
 class TFolderNames;
 }
+namespace posixfiles {
+class TSpareFile;
+}
 
 class TPosixPlatform final : public TPlatform {
  public:
@@ -31,6 +34,8 @@ class TPosixPlatform final : public TPlatform {
   std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
+  void CreateEmpty(const std::string& path) override;
+  void EndOfBatch() override;
   void Append(const std::string& path, std::string_view bytes) override;
   TDateTime Now() override;
   void Sleep(int milliseconds) override;
@@ -50,6 +55,9 @@ class TPosixPlatform final : public TPlatform {
   // The names of the folders new files were looked up in, so the next new name in them
   // costs no reading of the folder.
   std::unique_ptr<posixpaths::TFolderNames> FNames;
+  // The empty file left by the last replacement of an empty file, for the next CreateEmpty
+  // in its folder to rename into place.
+  std::unique_ptr<posixfiles::TSpareFile> FSpare;
 };
 
 // The host path of the running program (/proc/self/exe).

@@ -51,6 +51,22 @@ TEST_F(TRecovery, AStockStoppedHalfWayIsMergedByTheNextRunWithoutANewDelivery) {
     EXPECT_EQ(line.find("600000"), std::string::npos) << GbkToUtf8(line);
 }
 
+// A finished stock's mark becomes the next stock's; one that finds its own mark there (left
+// by a stopped run) must not leave the finished stock's behind.
+TEST_F(TRecovery, NoMarkStaysAfterARunWhateverMarksItFound) {
+  WriteFile((Root / "shsrc" / "600001A.sub").string(), "c\r\n");
+  WriteFile((Root / "shsrc" / "600001.F10").string(), IndexBytes({{"A", "600001A.sub"}}));
+  fs::create_directories(Root / "shsrc" / "DATA");
+  WriteFile((Root / "shsrc" / "DATA" / "600001.pending").string(), "");
+  TTreeRun run(Root);
+  run.Execute();
+  EXPECT_EQ(run.Host().Status, "");
+  EXPECT_EQ(Text(), "a\r\nb\r\n");
+  EXPECT_EQ(ReadFile((Root / "shdes" / "600001.txt").string()), "c\r\n");
+  for (const auto& entry : fs::directory_iterator(Root / "shsrc" / "DATA"))
+    EXPECT_TRUE(entry.is_directory()) << "left behind: " << entry.path();
+}
+
 TEST_F(TRecovery, AMarkThatCannotBeMadeStopsTheRunBeforeAnySectionMoves) {
   TTreeRun run(Root);
   run.Fs().FailWhen("createifmissing", ".pending", kErrDiskFull);
