@@ -216,8 +216,14 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
   for (const TFindEntry& entry : FindSubFiles(source, code)) {
     const std::string from = source + "\\" + entry.Name;
     const std::string staged = stage + "\\" + entry.Name;
-    DeleteIfExists(staged);
-    if (const int moved = FPlatform.MoveFile(from, staged); moved != 0) {
+    // An older copy in the stage gives way to the delivered file. The move is tried first:
+    // it refuses an existing name, and asking beforehand would cost every file a lookup.
+    int moved = FPlatform.MoveFile(from, staged);
+    if (moved == kErrAlreadyExists) {
+      DeleteIfExists(staged);
+      moved = FPlatform.MoveFile(from, staged);
+    }
+    if (moved != 0) {
       // Listed, then taken away by someone else before this stock's turn: a search made now
       // would not have found it, so it is no failure of ours.
       if (moved == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
