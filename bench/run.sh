@@ -73,7 +73,11 @@ feed_for() {
   if [ -f "$feed.stamp" ] && [ "$(cat "$feed.stamp")" = "$stamp" ] && [ -d "$feed" ]; then
     return 0
   fi
-  rm -rf "$feed" "$feed.stamp"
+  if [ -e "$feed" ]; then
+    rm -rf "$feed"
+    date +%s >"$cleaned"
+  fi
+  rm -f "$feed.stamp"
   echo "generating the $label feed ($sh + $sz stocks) ..."
   "$build/lorvane-feedgen" --out "$feed" --sh "$sh" --sz "$sz" --sections $sections \
     --section-bytes $section_bytes --index --seed 1 >/dev/null ||
@@ -81,13 +85,45 @@ feed_for() {
   echo "$stamp" >"$feed.stamp"
 }
 
+# No file is deleted while the bench runs. ext4 without a journal keeps a deleted inode out
+# of use for a minute, six while its inode table block is dirty (and every creation dirties
+# it), and each file created meanwhile steps over all such inodes of its group: a working
+# copy deleted just before a timed run made both programs' creations several times slower,
+# by an amount that grew from run to run and swamped what was measured. So a used copy has
+# its files emptied (that frees blocks, not inodes) and is moved aside; the lot is deleted at
+# the end, and a bench started within six minutes of such a cleanup waits out the rest.
+trash=$out/trash
+cleaned=$out/cleaned.at
+retire_work() {
+  [ -e "$work" ] || return 0
+  find "$work" -type f -exec truncate -s 0 {} +
+  mkdir -p "$trash"
+  mv "$work" "$trash/$(date +%s%N)"
+}
+clean_up() {
+  [ -e "$trash" ] || [ -e "$work" ] || return 0
+  rm -rf "$trash" "$work"
+  sync
+  date +%s >"$cleaned"
+}
+settle() {
+  [ -f "$cleaned" ] || return 0
+  local left=$(($(cat "$cleaned") + 370 - $(date +%s)))
+  if [ "$left" -gt 0 ]; then
+    echo "waiting ${left} s: files deleted by the last cleanup would still slow every file creation ..."
+    sleep "$left"
+  fi
+}
+
 # A fresh working copy of a feed, its drive D: pointed at the copy.
 fresh_copy() {
-  rm -rf "$work"
+  retire_work
   cp -a "$1" "$work"
-  local drive
+  local drive ini=$work/home/LORVANE.INI settings
   drive=$(printf '%s' "$work" | iconv -f UTF-8 -t GBK) || fail "the path $work has no GBK form"
-  LC_ALL=C sed -i "s|^D=.*|D=${drive}\r|" "$work/home/LORVANE.INI"
+  # Rewritten where it stands: sed -i would delete the old file.
+  settings=$(LC_ALL=C sed "s|^D=.*|D=${drive}\r|" "$ini")
+  printf '%s\n' "$settings" >"$ini"
   # What the copy left in the page cache stays warm; what it left dirty goes out now, not
   # during the timed run.
   sync
@@ -121,7 +157,6 @@ timed_run() {
   read -r seconds kib _ <"$report"
   echo "$seconds $kib" >>"$results"
   printf '  %-8s %8.2f s  %7.1f MiB\n' "$kind" "$seconds" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')"
-  rm -rf "$work"
 }
 
 # The median of the first column (the mean of the middle two for an even count).
@@ -140,7 +175,12 @@ echo "bench folder: $out ($(df -PT "$out" | awk 'NR == 2 { print $2 " on " $1 }'
 # Other work on the machine shows in the times, the syncs most of all.
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-rm -rf "$work"
+retire_work
+for entry in "${sizes[@]}"; do
+  read -r label sh sz <<<"$entry"
+  feed_for "$label" "$sh" "$sz"
+done
+settle
 declare -A med_lorvane med_floor med_durable peak
 for entry in "${sizes[@]}"; do
   read -r label sh sz <<<"$entry"
@@ -182,3 +222,5 @@ echo "lorvane / floor at $big size: $full_ratio (target at most 1.3)"
 echo "lorvane $big / $small time:   $linear (target at most 11 for ten times the stocks)"
 echo "lorvane peak memory at $big: ${peak[$big]} MiB (target under 64)"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+# The working copies go now; the next bench waits for their inodes to be reusable again.
+clean_up
