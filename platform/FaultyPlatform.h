@@ -21,7 +21,8 @@ class TFaultyPlatform final : public TPlatform {
   void FailNth(long n, int code);
   // Fails every operation whose kind (below) and path (case-insensitive substring) match.
   // Kinds: "find", "exists", "mkdir", "delete", "move", "copy", "open", "openshared",
-  // "create" (CreateExclusive and CreateEmpty), "createifmissing", "append", "read", "size", "write", "commit"; "" = any.
+  // "create" (CreateExclusive and CreateEmpty), "createifmissing", "append", "read", "size",
+  // "write", "commit"; "" = any.
   void FailWhen(const std::string& kind, const std::string& pathPart, int code);
   // Treats `path` as held open by another program: every open of it fails with 32.
   void HoldBusy(const std::string& pathPart);

@@ -209,8 +209,7 @@ void TSpareFile::Drop() {
   FFd.Reset();
 }
 
-bool TReplacement::OldIsSpare() {
-  struct stat st{};
+bool TReplacement::OldIsSpare(struct stat& st) {
   if (!FOld.Valid() || ::fstat(FOld.Get(), &st) != 0) return false;
   // Another name would see whatever the spare later becomes; another owner or mode would
   // pass to a file that never had them.
@@ -220,12 +219,18 @@ bool TReplacement::OldIsSpare() {
 
 int TReplacement::Commit() {
   if (FCommitted) return 0;
-  if (FSpare && FSpare->Wanted() && OldIsSpare() &&
+  struct stat old{};
+  if (FSpare && FSpare->Wanted() && OldIsSpare(old) &&
       ::renameat2(AT_FDCWD, FTempPath.c_str(), AT_FDCWD, FTarget.c_str(), RENAME_EXCHANGE) == 0) {
-    // The new file has the name; the old one has the temporary name and is kept if it may be.
+    // The new file has the name; the old one has the temporary name and is kept if it may
+    // be. Should the name have been given to another file meanwhile, that one is dropped,
+    // as the rename would have dropped it.
     FCommitted = true;
     std::string oldPath = FTempPath;
-    if (!FSpare->Keep(FOld, oldPath, FFolder)) ::unlink(oldPath.c_str());
+    struct stat now{};
+    const bool same = ::lstat(oldPath.c_str(), &now) == 0 && now.st_dev == old.st_dev &&
+                      now.st_ino == old.st_ino && now.st_size == 0;
+    if (!same || !FSpare->Keep(FOld, oldPath, FFolder)) ::unlink(oldPath.c_str());
     return 0;
   }
   // The rename is what keeps readers and a killed process from ever seeing half a file; it

@@ -113,7 +113,7 @@ class TPosixReadFile final : public TReadFile {
 };
 
 // One empty file kept for reuse instead of being deleted. On a file system that keeps freed
-// inodes out of use for a while (ext4 without a journal does so for a minute), each deletion
+// inodes out of use for a while (ext4 without a journal: one to six minutes), each deletion
 // makes every later creation in its folder slower; a run that empties a text and then
 // replaces it, stock after stock, would delete one file per stock and slow down as it goes.
 // So the replacement of an empty file swaps the two names and hands the old, empty file
@@ -167,8 +167,9 @@ class TReplacement {
   int CommitNoReplace();
 
  private:
-  // Whether the old file may be kept as a spare: empty, one name only, ours, plain mode.
-  bool OldIsSpare();
+  // Whether the old file (its stat into `st`) may be kept as a spare: empty, one name only,
+  // ours, plain mode.
+  bool OldIsSpare(struct stat& st);
 
   TFd FOld, FTemp;
   std::string FTarget, FFolder, FTempPath;
