@@ -6,12 +6,8 @@
 #include "Platform.h"
 
 TLines TLines::Parse(std::string_view bytes) {
-  TLines out;
-  const std::size_t zero = bytes.find('\0');
-  if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
-  out.FBuffer.assign(bytes);
-  out.Split();
-  return out;
+  // Only the bytes before a zero byte are copied.
+  return Adopt(std::string(bytes.substr(0, bytes.find('\0'))));
 }
 
 TLines TLines::Adopt(std::string bytes) {

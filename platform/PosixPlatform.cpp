@@ -45,25 +45,30 @@ TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, TFo
   return t;
 }
 
-// Opens an existing file for reading (`st` its stat): the path as written first, the entry
-// the lookup would choose whenever it is there (and a folder opens too, so it is told by its
-// stat), else the path looked up, for another spelling or the error. 0 or the code.
-int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
-                 const std::string& path, TFd& fd, struct stat& st) {
+// Opens an existing file with `flags`: the path as written first, which is the entry the
+// lookup would choose whenever it is there, else the path looked up, for another spelling or
+// the error. A folder opened as written is the caller's to tell. 0 or the code.
+int OpenExistingFd(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
+                   const std::string& path, int flags, TFd& fd) {
   const TParsedPath parsed = Parse(lock, drives, path, false);
   if (parsed.Error) return parsed.Error;
   if (!parsed.Parts.empty()) {
     const std::string host = AsWritten(parsed);
     do {
-      fd = TFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+      fd = TFd(::open(host.c_str(), flags | O_CLOEXEC));
     } while (!fd.Valid() && errno == EINTR);
   }
-  if (!fd.Valid()) {
-    const TResolved r = Lookup(parsed, false, names);
-    if (!r.Exists) return MissingCode(r);
-    if (r.IsDir) return kErrAccessDenied;
-    if (const int code = OpenFd(r.Host, O_RDONLY, fd)) return code;
-  }
+  if (fd.Valid()) return 0;
+  const TResolved r = Lookup(parsed, false, names);
+  if (!r.Exists) return MissingCode(r);
+  if (r.IsDir) return kErrAccessDenied;
+  return OpenFd(r.Host, flags, fd);
+}
+
+// Opens an existing file for reading (`st` its stat); a folder is refused (5).
+int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
+                 const std::string& path, TFd& fd, struct stat& st) {
+  if (const int code = OpenExistingFd(lock, drives, names, path, O_RDONLY, fd)) return code;
   if (::fstat(fd.Get(), &st) != 0) return LastError();
   if (S_ISDIR(st.st_mode)) {
     fd.Reset();
@@ -274,23 +279,9 @@ int TPosixPlatform::CreateIfMissing(const std::string& path) {
 
 void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
   TFd fd;
-  // The log gets a line at a time: the file as written is tried first, which is the one the
-  // lookup would choose whenever it is there (a folder cannot be opened for writing). Only
-  // when it cannot be opened so is the path looked up, for another spelling or the error.
-  const TParsedPath parsed = Parse(FDrivesLock, FDrives, path, false);
-  if (parsed.Error == 0 && !parsed.Parts.empty()) {
-    const std::string host = AsWritten(parsed);
-    do {
-      fd = TFd(::open(host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    } while (!fd.Valid() && errno == EINTR);
-  }
-  if (!fd.Valid()) {
-    const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-    if (t.Error) throw IoFailure(t.Error);
-    if (!t.R.Exists) throw IoFailure(MissingCode(t.R));
-    if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
-    if (const int code = OpenFd(t.R.Host, O_WRONLY | O_APPEND, fd)) throw IoFailure(code);
-  }
+  // A folder cannot be opened for writing, so one never gets past the open.
+  if (const int code = OpenExistingFd(FDrivesLock, FDrives, FNames.get(), path, O_WRONLY | O_APPEND, fd))
+    throw IoFailure(code);
   if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
   const char* p = bytes.data();
   std::size_t n = bytes.size();
