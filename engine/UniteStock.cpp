@@ -54,25 +54,33 @@ bool LeavesStageFolder(std::string_view name) {
 
 }  // namespace
 
-TLines TitlePass(const TLines& merge) {
-  TLines out;
-  std::string title;  // reused for every inserted title line
+std::string TitlePass(const TLines& merge) {
   const std::string_view banner = Texts::BannerText;
   const std::string_view arrow = Texts::Arrow;
+  const std::string_view bytes = merge.Bytes();
+  std::string out;
+  out.reserve(merge.JoinedLength() + 64 * 4);
+  // The banner is looked for in the buffer as a whole, not line by line: a text of two
+  // thousand lines has a dozen banners. A match counts for the line it begins in when it
+  // also ends there.
+  std::size_t bannerAt = bytes.find(banner);
   const std::size_t count = merge.Count();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view line = merge[i];
-    if (line.find(banner) != std::string_view::npos) {
+    const std::size_t offset = merge.Offset(i);
+    if (bannerAt != std::string_view::npos && bannerAt < offset) bannerAt = bytes.find(banner, offset);
+    if (bannerAt != std::string_view::npos && bannerAt + banner.size() <= offset + line.size()) {
       const std::string_view next = i + 1 < count ? Trim(merge[i + 1]) : std::string_view();
       const std::size_t cut = next.find(arrow);
       if (cut != std::string_view::npos && cut > 0) {
-        title.assign(Texts::Backtick);
-        title.append(next.substr(0, cut));
-        title.append(Texts::Backtick);
-        out.Add(title);
+        out.append(Texts::Backtick);
+        out.append(next.substr(0, cut));
+        out.append(Texts::Backtick);
+        out.append("\r\n");
       }
     }
-    out.Add(line);
+    out.append(line);
+    out.append("\r\n");
   }
   return out;
 }
@@ -110,7 +118,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
         if (LeavesStageFolder(name)) throw EFailure(Texts::BadTextFileName + name);
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
-      SaveLines(FPlatform, textPath, TitlePass(merge));
+      WriteWholeFile(FPlatform, textPath, TitlePass(merge));
       for (const std::string& mirror : mirrors)
         CopyFileOver(textPath, mirror + "\\" + code + ".txt");
       index.Release();

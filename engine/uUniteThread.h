@@ -104,9 +104,10 @@ class TUniteThread {
   std::atomic<bool> FTerminated{false};
 };
 
-// The title pass: every line of `merge`, with the title line "`" + name + "`" inserted before
-// each banner line whose following line (trimmed) holds a name before its first arrow.
-TLines TitlePass(const TLines& merge);
+// The title pass: the bytes of the text saved from every line of `merge` (each followed by CR
+// LF), with the title line "`" + name + "`" inserted before each banner line whose following
+// line (trimmed) holds a name before its first arrow.
+std::string TitlePass(const TLines& merge);
 // The Code field of generated records: the market byte, the code without its last four
 // characters, zero bytes up to nine characters.
 std::string CodeText(std::uint8_t marketByte, const std::string& baseName);

@@ -1,7 +1,12 @@
 #include "Lines.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Platform.h"
 
@@ -20,28 +25,43 @@ TLines TLines::Adopt(std::string bytes) {
 }
 
 void TLines::Split() {
-  // The next CR and the next LF are found with memchr, each searched again only once the
-  // cut has passed it: a text of long lines, or of LF alone, is not walked byte by byte.
+  // One pass over the bytes, sixteen at a time where the processor allows, stopping only at
+  // CR and LF: a text's lines are a few dozen bytes, and a library search per line end
+  // costs more in calls than in bytes looked at.
   const char* const data = FBuffer.data();
   const std::size_t n = FBuffer.size();
-  const char* const end = data + n;
-  const char* cr = nullptr;
-  const char* lf = nullptr;
-  auto next = [end](const char* from, const char*& found, char c) {
-    if (found && found >= from) return;
-    const void* at = std::memchr(from, c, static_cast<std::size_t>(end - from));
-    found = at ? static_cast<const char*>(at) : end;
+  FLines.reserve(n / 64 + 4);
+  std::size_t start = 0;        // where the current line begins
+  std::size_t skip = n;         // an LF that ends the line together with the CR before it
+  auto lineEnd = [&](std::size_t at) {
+    if (at == skip) return;
+    FLines.push_back(TSpan{start, at - start});
+    FLineBytes += at - start;
+    start = at + 1;
+    if (data[at] == '\r' && at + 1 < n && data[at + 1] == '\n') {
+      skip = at + 1;
+      start = at + 2;
+    }
   };
-  const char* p = data;
-  while (p < end) {
-    next(p, cr, '\r');
-    next(p, lf, '\n');
-    const char* stop = cr < lf ? cr : lf;
-    FLines.push_back(TSpan{static_cast<std::size_t>(p - data), static_cast<std::size_t>(stop - p)});
-    FLineBytes += static_cast<std::size_t>(stop - p);
-    p = stop;
-    if (p < end && *p == '\r') ++p;
-    if (p < end && *p == '\n') ++p;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    auto ends = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    while (ends != 0) {
+      lineEnd(i + static_cast<std::size_t>(__builtin_ctz(ends)));
+      ends &= ends - 1;
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    if (data[i] == '\r' || data[i] == '\n') lineEnd(i);
+  if (start < n) {
+    FLines.push_back(TSpan{start, n - start});
+    FLineBytes += n - start;
   }
 }
 
@@ -68,7 +88,10 @@ void TLines::AddAll(const TLines& other) {
   }
   const std::size_t base = FBuffer.size();
   FBuffer.append(other.FBuffer);
-  FLines.reserve(FLines.size() + other.FLines.size());
+  // Room for both, grown as push_back would grow it: a stock's sections are added one by
+  // one, and room for exactly one more section each time would copy the list each time.
+  if (FLines.capacity() < FLines.size() + other.FLines.size())
+    FLines.reserve(std::max(FLines.size() + other.FLines.size(), 2 * FLines.capacity()));
   for (const TSpan& s : other.FLines) FLines.push_back(TSpan{base + s.Offset, s.Length});
   FLineBytes += other.FLineBytes;
 }

@@ -26,6 +26,10 @@ class TLines {
   std::string_view operator[](std::size_t i) const {
     return std::string_view(FBuffer).substr(FLines[i].Offset, FLines[i].Length);
   }
+  // Where line i begins in Bytes(). Lines lie in the buffer in their order, one after the
+  // other (each is added at its end), with whatever line ends a parsed text had between them.
+  std::size_t Offset(std::size_t i) const { return FLines[i].Offset; }
+  std::string_view Bytes() const { return FBuffer; }
   // Appends one line (it must not contain CR or LF to stay one line in a file).
   void Add(std::string_view line);
   // Appends every line of `other`, in order.

@@ -14,7 +14,7 @@ const std::string& A = Texts::Arrow;
 std::string Pass(const std::vector<std::string>& lines) {
   TLines merge;
   for (const std::string& line : lines) merge.Add(line);
-  return TitlePass(merge).Text();
+  return TitlePass(merge);
 }
 
 }  // namespace
@@ -33,6 +33,20 @@ TEST(TitlePass, BannerAloneWhenNoNameBeforeAnArrow) {
   EXPECT_EQ(Pass({B, "   " + A + "x"}), B + "\r\n   " + A + "x\r\n");    // arrow first after trim
   // The following line is not consumed: a banner after a banner has its own turn.
   EXPECT_EQ(Pass({B, B, "n" + A}), B + "\r\n`n`\r\n" + B + "\r\nn" + A + "\r\n");
+}
+
+TEST(TitlePass, ABannerCutByTheEndOfASectionIsNone) {
+  // Two sections whose bytes, side by side, spell the banner across the cut: neither line
+  // holds it. A whole banner later in the second line still counts.
+  TLines merge;
+  merge.AddAll(TLines::Parse("a" + B.substr(0, 4)));
+  merge.AddAll(TLines::Parse(B.substr(4) + "n" + A + "\r\n"));
+  EXPECT_EQ(TitlePass(merge), "a" + B.substr(0, 4) + "\r\n" + B.substr(4) + "n" + A + "\r\n");
+  merge.Clear();
+  merge.AddAll(TLines::Parse("a" + B.substr(0, 4)));
+  merge.AddAll(TLines::Parse(B.substr(4) + B + "\nn" + A));
+  EXPECT_EQ(TitlePass(merge),
+            "a" + B.substr(0, 4) + "\r\n`n`\r\n" + B.substr(4) + B + "\r\nn" + A + "\r\n");
 }
 
 class UniteStockTest : public TMergeFixture {

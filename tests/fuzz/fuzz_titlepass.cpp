@@ -31,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (!bytes.empty() && bytes[0] == '\x01') bytes = Texts::BannerText + bytes.substr(1);
   const TLines merge = TLines::Parse(bytes);
-  const TLines out = TitlePass(merge);
+  const std::string saved = TitlePass(merge);
+  const TLines out = TLines::Parse(saved);
+  Require(saved.size() == out.JoinedLength());
 
   std::size_t j = 0;
   for (std::size_t i = 0; i < merge.Count(); ++i) {

@@ -35,7 +35,7 @@ TEST(LineSplit, EveryMixOfLineEndsSplitsByTheRule) {
   const char pieces[] = {'\r', '\n', '\r', '\n', 'a', 'b', '\0'};
   for (int round = 0; round < 3000; ++round) {
     std::string bytes;
-    const int length = static_cast<int>(random() % 40);
+    const int length = static_cast<int>(random() % 100);  // several blocks of sixteen
     for (int i = 0; i < length; ++i) {
       const char c = pieces[random() % sizeof pieces];
       if (c == '\0' && random() % 4) continue;  // a zero byte now and then
