@@ -97,17 +97,18 @@ int CopyBytes(int from, int to, std::int64_t size) {
   }
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to, bool isDir) {
+int RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return WinErrorOf(errno);
   // A file system without an atomic "no replace": a hard link refuses an existing name.
+  struct stat st{};
+  const bool isDir = ::lstat(from.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (!isDir && ::link(from.c_str(), to.c_str()) == 0) {
     ::unlink(from.c_str());
     return 0;
   }
   if (errno == EEXIST) return kErrAlreadyExists;
   if (errno == EXDEV) return WinErrorOf(errno);
-  struct stat st{};
   if (::lstat(to.c_str(), &st) == 0) return kErrAlreadyExists;
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : LastError();
 }
@@ -190,7 +191,7 @@ bool TSpareFile::Use(const std::string& folder, const std::string& target) {
   std::lock_guard<std::mutex> guard(FLock);
   if (!FFd.Valid()) return false;
   // Kept for another folder: the work has moved on, and the next spare is to be of this one.
-  if (FFolder != folder || RenameNoReplace(FPath, target, false) != 0) {
+  if (FFolder != folder || RenameNoReplace(FPath, target) != 0) {
     ::unlink(FPath.c_str());
     FFd.Reset();
     return false;
@@ -248,7 +249,7 @@ int TReplacement::CommitNoReplace() {
   // Only a move across file systems comes here, and it deletes the source next: the copy
   // must be on disk first, or a power cut could lose the file in both places.
   if (::fsync(FTemp.Get()) != 0) return LastError();
-  if (const int code = RenameNoReplace(FTempPath, FTarget, false)) return code;
+  if (const int code = RenameNoReplace(FTempPath, FTarget)) return code;
   FCommitted = true;
   SyncFolder(FFolder);
   return 0;

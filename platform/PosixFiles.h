@@ -73,7 +73,7 @@ mode_t ProcessUmask();
 int CopyBytes(int from, int to, std::int64_t size);
 // Renames without ever replacing an existing name (183 when there is one); across file
 // systems 17, for the caller to copy instead.
-int RenameNoReplace(const std::string& from, const std::string& to, bool isDir);
+int RenameNoReplace(const std::string& from, const std::string& to);
 
 class TPosixReadFile final : public TReadFile {
  public:

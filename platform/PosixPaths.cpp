@@ -83,23 +83,26 @@ TParsedPath ParseDrivePath(const std::string& path, const std::map<char, std::st
 
   // Split at separators that are not the second byte of a GBK character, fold "." and "..".
   std::vector<std::string> parts;
-  std::string part;
-  auto flush = [&]() {
+  parts.reserve(8);
+  std::size_t begin = at;
+  auto flush = [&](std::size_t end) {
+    const std::string_view part(path.data() + begin, end - begin);
     if (part.empty() || part == ".") {
     } else if (part == "..") {
       if (!parts.empty()) parts.pop_back();  // ".." above the root stays at the root
     } else {
-      parts.push_back(part);
+      parts.emplace_back(part);
     }
-    part.clear();
   };
   for (std::size_t i = at; i < path.size();) {
     const std::size_t n = CharLength(path, i);
-    if (n == 1 && IsSeparator(path[i])) flush();
-    else part.append(path, i, n);
+    if (n == 1 && IsSeparator(path[i])) {
+      flush(i);
+      begin = i + 1;
+    }
     i += n;
   }
-  flush();
+  flush(path.size());
 
   for (std::size_t k = 0; k < parts.size(); ++k) {
     const bool wild = lastIsPattern && k + 1 == parts.size();
@@ -171,28 +174,28 @@ std::string FindIn(const std::string& folder, const struct stat& folderStat, con
 // component. False when some component is not there as written (or is no folder), for the
 // caller to look the path up component by component.
 bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* names, TResolved& r) {
-  const std::size_t count = parsed.Parts.size();
-  std::string folder = parsed.Root;
-  for (std::size_t i = 0; i + 1 < count; ++i) folder = JoinHost(folder, GbkToUtf8(parsed.Parts[i]));
-  const std::string parent = folder.empty() ? "/" : folder;
-  const std::string given = GbkToUtf8(parsed.Parts.back());
-  const std::string host = JoinHost(folder, given);
+  std::string host = AsWritten(parsed);
+  std::string given = GbkToUtf8(parsed.Parts.back());
+  // The folder is the path but its last component (and its slash, unless that is the root's).
+  const std::size_t folderLength = host.size() - given.size() - 1;
   struct stat st{};
   if (!upToParent) {
     if (lstat(host.c_str(), &st) == 0) {
       // The folders above were walked through by the kernel: they are folders.
-      r.Parent = parent;
+      r.Parent = folderLength == 0 ? std::string("/") : host.substr(0, folderLength);
       r.ParentExists = true;
-      r.Name = given;
-      r.Host = host;
+      r.Name = std::move(given);
+      r.Host = std::move(host);
       r.Present = true;
-      if (S_ISLNK(st.st_mode) && stat(host.c_str(), &st) != 0) return true;  // dangling
+      if (S_ISLNK(st.st_mode) && stat(r.Host.c_str(), &st) != 0) return true;  // dangling
       r.Exists = true;
       r.IsDir = S_ISDIR(st.st_mode);
       return true;
     }
     if (errno != ENOENT) return false;
   }
+  const std::string folder = host.substr(0, folderLength);
+  const std::string parent = folder.empty() ? "/" : folder;
   if (stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   r.Parent = parent;
   r.ParentExists = true;
@@ -215,8 +218,16 @@ bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* n
 }  // namespace
 
 std::string AsWritten(const TParsedPath& parsed) {
-  std::string host = parsed.Root;
-  for (const std::string& part : parsed.Parts) host = JoinHost(host, GbkToUtf8(part));
+  std::size_t length = parsed.Root.size();
+  for (const std::string& part : parsed.Parts) length += part.size() + 1;
+  std::string host;
+  host.reserve(length + 16);
+  host = parsed.Root;
+  for (const std::string& part : parsed.Parts) {
+    host += '/';
+    if (IsAscii(part)) host += part;
+    else host += GbkToUtf8(part);
+  }
   return host.empty() ? "/" : host;
 }
 
