@@ -116,11 +116,12 @@ void TIndex::Load() {
   }
   // From here the header is what the file holds; a short file leaves its bytes in front of
   // zeros, as a partial read would.
+  // The size comes first: taken as the file was opened, it costs no call of its own.
+  const std::int64_t size = file->Size();
   std::memset(&FHeader, 0, sizeof FHeader);
   if (file->ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
     throw EShortIndex();
 
-  const std::int64_t size = file->Size();
   const std::int64_t capacity =
       size >= static_cast<std::int64_t>(sizeof FHeader)
           ? (size - static_cast<std::int64_t>(sizeof FHeader)) /
