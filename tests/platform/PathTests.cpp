@@ -198,6 +198,21 @@ TEST_F(PathsTest, MoveOntoAnExistingFileFailsAndLeavesBoth) {
   EXPECT_FALSE(Exists(tmp / "DATA/b.sub"));
 }
 
+TEST_F(PathsTest, MoveTakesASourceInAnyCaseAFolderAndALinkThatLeadsNowhere) {
+  WriteFile(tmp / "Up.sub", "U");
+  EXPECT_EQ(fs.MoveFile(Z("UP.SUB"), Z("moved.sub")), 0);  // found by the lookup
+  EXPECT_EQ(ReadFile(tmp / "moved.sub"), "U");
+  EXPECT_FALSE(Exists(tmp / "Up.sub"));
+  WriteFile(tmp / "dir/inner.sub", "I");
+  EXPECT_EQ(fs.MoveFile(Z("dir"), Z("DATA2")), 0);  // a folder, opened as written
+  EXPECT_EQ(ReadFile(tmp / "DATA2/inner.sub"), "I");
+  ASSERT_EQ(symlink((tmp / "gone").c_str(), (tmp / "link.sub").c_str()), 0);
+  EXPECT_EQ(fs.MoveFile(Z("link.sub"), Z("DATA2\\link.sub")), 0);  // the link, not its target
+  struct stat st{};
+  EXPECT_EQ(lstat((tmp / "DATA2/link.sub").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
 TEST_F(PathsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   struct stat a{}, b{};
   if (stat("/dev/shm", &b) != 0 || stat(tmp.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
