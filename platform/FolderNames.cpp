@@ -6,6 +6,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -80,8 +81,18 @@ void TFolderNames::Remove(TFolder& f, const std::string& host) {
   if (bucket.empty()) f.Names.erase(it);
 }
 
+void TFolderNames::Retire(int watch) {
+  FRetired.push_back(watch);
+  if (FRetired.size() >= kRetiredBatch) RemoveRetired();
+}
+
+void TFolderNames::RemoveRetired() {
+  for (const int watch : FRetired) ::inotify_rm_watch(FFd, watch);
+  FRetired.clear();
+}
+
 void TFolderNames::Forget(std::list<TFolder>::iterator it, bool removeWatch) {
-  if (removeWatch) ::inotify_rm_watch(FFd, it->Watch);
+  if (removeWatch) Retire(it->Watch);
   FByWatch.erase(it->Watch);
   FByInode.erase(TKey{it->Dev, it->Ino});
   FNames -= it->Count;
@@ -119,7 +130,7 @@ void TFolderNames::Drain() {
       if (e->mask & IN_IGNORED) {
         Forget(folder, false);  // the kernel has dropped the watch itself
       } else if (e->mask & IN_DELETE_SELF) {
-        Forget(folder, true);
+        Forget(folder, false);  // the kernel drops the watch of a deleted folder itself
       } else if (e->len > 0) {
         const std::string name = e->name;  // zero-padded
         const std::size_t before = folder->Count;
@@ -156,7 +167,10 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
     ::close(dirFd);
     return nullptr;
   }
+  // A folder held before under this watch, or given up and not yet let go of: the watch is
+  // this folder's now.
   if (const auto stale = FByWatch.find(watch); stale != FByWatch.end()) Forget(stale->second, false);
+  FRetired.erase(std::remove(FRetired.begin(), FRetired.end(), watch), FRetired.end());
 
   TFolder f;
   f.Watch = watch;
@@ -186,7 +200,7 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
   }
   ::close(dirFd);
   if (!whole) {
-    ::inotify_rm_watch(FFd, watch);
+    Retire(watch);
     return nullptr;
   }
 

@@ -64,6 +64,10 @@ class TFolderNames {
   using TKey = std::pair<dev_t, ino_t>;
 
   TFolder* Hold(const std::string& folder, const struct stat& folderStat);
+  // Gives up a watch. Removing one costs the kernel a wake-up of another thread, so folders
+  // given up are let go of in batches; their events meanwhile belong to no folder.
+  void Retire(int watch);
+  void RemoveRetired();
   void Drain();
   void Forget(std::list<TFolder>::iterator it, bool removeWatch);
   void ForgetAll();
@@ -76,6 +80,8 @@ class TFolderNames {
   std::list<TFolder> FFolders;        // most recently asked first
   std::map<TKey, std::list<TFolder>::iterator> FByInode;
   std::map<int, std::list<TFolder>::iterator> FByWatch;
+  std::vector<int> FRetired;          // watches of folders given up, still to be removed
+  static constexpr std::size_t kRetiredBatch = 64;
 };
 
 }  // namespace posixpaths
