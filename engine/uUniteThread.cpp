@@ -28,7 +28,7 @@ std::atomic<int> GAlive{0};
 // neither exists nor can be made (a missing parent, a file of that name) is a failure.
 void ForceLastLevel(TPlatform& fs, const std::string& path) {
   if (fs.DirectoryExists(path)) return;
-  (void)fs.CreateDir(path);
+  if (fs.CreateDir(path) == 0) return;  // made now: there is nothing more to ask
   if (!fs.DirectoryExists(path)) throw EFailure(path + Texts::DirCreateError);
 }
 
