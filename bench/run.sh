@@ -70,7 +70,12 @@ section_bytes=12000
 feed_for() {
   local label=$1 sh=$2 sz=$3 feed=$out/feed-$1
   local stamp="sh=$sh sz=$sz sections=$sections bytes=$section_bytes index seed=1"
-  if [ -f "$feed.stamp" ] && [ "$(cat "$feed.stamp")" = "$stamp" ] && [ -d "$feed" ]; then
+  # A kept feed is used only while it is as made: its settings point drive D: at the feed
+  # itself, so a run started on them by hand would have staged and merged it.
+  if [ -f "$feed.stamp" ] && [ "$(cat "$feed.stamp")" = "$stamp" ] && [ -d "$feed" ] &&
+     [ ! -e "$feed/sh/src/DATA" ] && [ ! -e "$feed/sz/src/DATA" ] &&
+     [ "$(find "$feed/sh/src" -maxdepth 1 -name '*.sub' | wc -l)" -eq $((sh * sections)) ] &&
+     [ "$(find "$feed/sz/src" -maxdepth 1 -name '*.sub' | wc -l)" -eq $((sz * sections)) ]; then
     return 0
   fi
   if [ -e "$feed" ]; then
