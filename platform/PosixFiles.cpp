@@ -102,13 +102,14 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   if (errno != EINVAL && errno != ENOSYS) return WinErrorOf(errno);
   // A file system without an atomic "no replace": a hard link refuses an existing name.
   struct stat st{};
-  const bool isDir = ::lstat(from.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  if (!isDir && ::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return 0;
+  if (::lstat(from.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return 0;
+    }
+    if (errno == EEXIST) return kErrAlreadyExists;
+    if (errno == EXDEV) return WinErrorOf(errno);
   }
-  if (errno == EEXIST) return kErrAlreadyExists;
-  if (errno == EXDEV) return WinErrorOf(errno);
   if (::lstat(to.c_str(), &st) == 0) return kErrAlreadyExists;
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : LastError();
 }

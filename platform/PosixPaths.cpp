@@ -224,7 +224,7 @@ std::string AsWritten(const TParsedPath& parsed) {
   host.reserve(length + 16);
   host = parsed.Root;
   for (const std::string& part : parsed.Parts) {
-    host += '/';
+    if (host.empty() || host.back() != '/') host += '/';
     if (IsAscii(part)) host += part;
     else host += GbkToUtf8(part);
   }

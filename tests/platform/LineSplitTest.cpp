@@ -49,6 +49,13 @@ TEST(LineSplit, EveryMixOfLineEndsSplitsByTheRule) {
     for (const std::string& line : expected) joined += line.size() + 2;
     ASSERT_EQ(adopted.JoinedLength(), joined) << round;
   }
+  // Line ends where the sixteen-byte blocks meet: CR LF cut in two, a lone CR last in a block.
+  for (const std::size_t at : {std::size_t{14}, std::size_t{15}, std::size_t{16}, std::size_t{31}}) {
+    for (const std::string end : {"\r\n", "\r", "\n", "\r\r\n", "\n\r"}) {
+      const std::string bytes = std::string(at, 'x') + end + std::string(20, 'y');
+      ASSERT_EQ(Lines(TLines::Adopt(bytes)), ByTheRule(bytes)) << at << " " << end.size();
+    }
+  }
   // A long text without a line end is one line.
   EXPECT_EQ(TLines::Adopt(std::string(1 << 20, 'x')).Count(), 1u);
 }
