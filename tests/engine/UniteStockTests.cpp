@@ -47,6 +47,9 @@ TEST(TitlePass, ABannerCutByTheEndOfASectionIsNone) {
   merge.AddAll(TLines::Parse(B.substr(4) + B + "\nn" + A));
   EXPECT_EQ(TitlePass(merge),
             "a" + B.substr(0, 4) + "\r\n`n`\r\n" + B.substr(4) + B + "\r\nn" + A + "\r\n");
+  // An empty line begins where the next one does: the banner is the next one's alone.
+  merge = TLines::Parse("\r\n" + B + "\r\nm" + A);
+  EXPECT_EQ(TitlePass(merge), "\r\n`m`\r\n" + B + "\r\nm" + A + "\r\n");
 }
 
 class UniteStockTest : public TMergeFixture {
