@@ -114,10 +114,10 @@ void TIndex::Load() {
     FCanSave = false;
     return;
   }
-  // From here the header is what the file holds; a short file leaves its bytes in front of
-  // zeros, as a partial read would.
   // The size comes first: taken as the file was opened, it costs no call of its own.
   const std::int64_t size = file->Size();
+  // From here the header is what the file holds; a short file leaves its bytes in front of
+  // zeros, as a partial read would.
   std::memset(&FHeader, 0, sizeof FHeader);
   if (file->ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
     throw EShortIndex();
