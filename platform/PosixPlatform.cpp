@@ -45,20 +45,27 @@ TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, TFo
   return t;
 }
 
-// Opens an existing file with `flags`: the path as written first, which is the entry the
-// lookup would choose whenever it is there, else the path looked up, for another spelling or
-// the error. A folder opened as written is the caller's to tell. 0 or the code.
+// Opens the path with every component as written, which is the entry the lookup would choose
+// whenever it is there; `host` is that host path. False, with nothing open, when it is not
+// there as written (or cannot be opened so), for the caller to look it up.
+bool OpenAsWritten(const TParsedPath& parsed, int flags, TFd& fd, std::string& host) {
+  if (parsed.Parts.empty()) return false;
+  host = AsWritten(parsed);
+  do {
+    fd = TFd(::open(host.c_str(), flags | O_CLOEXEC));
+  } while (!fd.Valid() && errno == EINTR);
+  return fd.Valid();
+}
+
+// Opens an existing file with `flags`: the path as written first, else the path looked up,
+// for another spelling or the error. A folder opened as written is the caller's to tell. 0 or
+// the code.
 int OpenExistingFd(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
                    const std::string& path, int flags, TFd& fd) {
   const TParsedPath parsed = Parse(lock, drives, path, false);
   if (parsed.Error) return parsed.Error;
-  if (!parsed.Parts.empty()) {
-    const std::string host = AsWritten(parsed);
-    do {
-      fd = TFd(::open(host.c_str(), flags | O_CLOEXEC));
-    } while (!fd.Valid() && errno == EINTR);
-  }
-  if (fd.Valid()) return 0;
+  std::string host;
+  if (OpenAsWritten(parsed, flags, fd, host)) return 0;
   const TResolved r = Lookup(parsed, false, names);
   if (!r.Exists) return MissingCode(r);
   if (r.IsDir) return kErrAccessDenied;
@@ -157,25 +164,17 @@ int TPosixPlatform::DeleteFile(const std::string& path) {
 }
 
 int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
-  // The source as written is the entry a lookup would choose whenever it is there, and the
-  // open its lock needs then stands in for the lookup: a call fewer for each file staged. A
-  // folder is locked like a file, which keeps nothing of ours from anything.
+  // The open the source's lock needs stands in for its lookup whenever the source is there
+  // as written: a call fewer for each file staged. A folder is locked like a file, which
+  // keeps nothing of ours from anything.
   TResolved source;
   TFd sourceFd;
   {
     const TParsedPath parsed = Parse(FDrivesLock, FDrives, from, false);
     if (parsed.Error) return parsed.Error;
-    if (!parsed.Parts.empty()) {
-      std::string host = AsWritten(parsed);
-      do {
-        sourceFd = TFd(::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-      } while (!sourceFd.Valid() && errno == EINTR);
-      if (sourceFd.Valid()) {
-        source.Host = std::move(host);
-        source.Present = source.Exists = true;
-      }
-    }
-    if (!sourceFd.Valid()) {
+    if (OpenAsWritten(parsed, O_RDONLY | O_NONBLOCK, sourceFd, source.Host)) {
+      source.Present = source.Exists = true;
+    } else {
       source = Lookup(parsed, false, FNames.get());
       if (!source.Present) return MissingCode(source);
       if (source.Exists && !source.IsDir) (void)OpenFd(source.Host, O_RDONLY | O_NONBLOCK, sourceFd);
