@@ -105,6 +105,7 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
     run.FSzSrcPath = ini.ReadString(option, "SZSRC", "");
     run.FSzDesPath = ini.ReadString(option, "SZDES", "");
     run.FMakeIndex = ini.ReadInteger(option, "INDEX", 0) != 0;
+    run.FStageAhead = true;
     const std::string fallback = DateTimeToStr(IncDays(fs.Now(), -2));
     StrToDateTime(ini.ReadString(option, "LASTFILETIME", fallback));
   } catch (const EFailure& failure) {

@@ -376,6 +376,7 @@ void TfrmMain::StartUnite() {
   run->FSzSrcPath = FSzSrcPath;
   run->FSzDesPath = FSzDesPath;
   run->FMakeIndex = FMakeIndex;
+  run->FStageAhead = true;
   FUniteThread = run;
   try {
     run->Start();

@@ -119,8 +119,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));
-      for (const std::string& mirror : mirrors)
-        CopyFileOver(textPath, mirror + "\\" + code + ".txt");
+      CopyToMirrors(textPath, mirrors, code + ".txt");
       index.Release();
     } else {
       // Nothing merged for this stock: the titles of the stock before it must not name the
@@ -130,8 +129,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
     if (FMakeIndex) {
       GenerateIndex(target, code, FMarket == "2" ? std::uint8_t{2} : std::uint8_t{0});
-      for (const std::string& mirror : mirrors)
-        CopyFileOver(target + "\\" + code + ".F10", mirror + "\\" + code + ".F10");
+      CopyToMirrors(target + "\\" + code + ".F10", mirrors, code + ".F10");
     }
 
     FMessage = code + Texts::MergeDone;

@@ -19,6 +19,7 @@
 #include "StageMark.h"
 #include "Texts.h"
 #include "UniteHost.h"
+#include "WorkAhead.h"
 
 namespace {
 
@@ -170,10 +171,48 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
   } drop{*this};
   std::vector<std::string> files;
   ListIndexFiles(source, files);
-  for (const std::string& file : files) {
-    // A stop request ends the market between two stocks; the rest wait for the next run.
+  if (!FStageAhead || files.size() < 2) {
+    for (const std::string& file : files) {
+      // A stop request ends the market between two stocks; the rest wait for the next run.
+      if (Terminated()) return;
+      StageStock(file.substr(0, file.size() - 4), source, target);
+    }
+    return;
+  }
+
+  // The same steps, with a second thread taking the work nothing waits for: each stock's
+  // staging moves forward to run while the stock before it is merged, and each stock's
+  // copies into the mirrors run while the merge goes on. A staging failure still ends the
+  // market where it did, after the merge of the stock before: the loop waits for the
+  // staging there. Declared after `drop`, the thread is done before the listing and the
+  // spare mark are let go.
+  TWorkAhead ahead;
+  FAhead = &ahead;
+  struct TForget {
+    TWorkAhead*& Ahead;
+    ~TForget() { Ahead = nullptr; }
+  } forget{FAhead};
+  const auto codeOf = [&files](std::size_t i) { return files[i].substr(0, files[i].size() - 4); };
+  bool staged = false;  // the current stock was staged ahead
+  for (std::size_t i = 0; i < files.size(); ++i) {
     if (Terminated()) return;
-    StageStock(file.substr(0, file.size() - 4), source, target);
+    const std::string code = codeOf(i);
+    // The mirror copies of the stock before are waited for too: its mark, the spare reused
+    // below, must stay until they are done, so a run killed before that merges it again.
+    ahead.Wait();
+    if (!staged) StageSections(code, source, std::exchange(FSpareMark, {}));
+    staged = false;
+    // Two names of one stock (they differ in case) share a stage folder: the second waits.
+    if (i + 1 < files.size() && UpperAscii(codeOf(i + 1)) != UpperAscii(code)) {
+      ahead.Post([this, next = codeOf(i + 1), &source, spare = std::exchange(FSpareMark, {})] {
+        // Asked to stop meanwhile: the stock stays in the root, as the loop would leave it,
+        // and the spare mark goes (left behind, it would have its stock merged once more).
+        if (!Terminated()) StageSections(next, source, spare);
+        else if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
+      });
+      staged = true;
+    }
+    UniteStock(code, source + "\\DATA\\" + code, target);
   }
 }
 
@@ -207,11 +246,17 @@ std::vector<TFindEntry> TUniteThread::FindSubFiles(const std::string& dir, const
 
 void TUniteThread::StageStock(const std::string& code, const std::string& source,
                               const std::string& target) {
+  StageSections(code, source, std::exchange(FSpareMark, {}));
+  UniteStock(code, source + "\\DATA\\" + code, target);
+}
+
+void TUniteThread::StageSections(const std::string& code, const std::string& source,
+                                 std::string spare) {
   CheckDataDir(code, source);
   const std::string stage = source + "\\DATA\\" + code;
   // Marked before the first section leaves the root, cleared by the merge once it is done:
   // whatever stops the stock in between, the next run finds it and merges it again.
-  MarkPending(stage + kPendingMark);
+  MarkPending(stage + kPendingMark, std::move(spare));
   const bool listed = FListing && FListing->Dir() == source;
   for (const TFindEntry& entry : FindSubFiles(source, code)) {
     const std::string from = source + "\\" + entry.Name;
@@ -234,13 +279,10 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
   // The index stays in the source root; the stage gets a copy for the merge to read. A copy
   // that fails leaves whatever copy the stage already holds.
   CopyFileOver(source + "\\" + code + ".F10", stage + "\\" + code + ".F10");
-  UniteStock(code, stage, target);
 }
 
-void TUniteThread::MarkPending(const std::string& mark) {
-  if (!FSpareMark.empty()) {
-    std::string spare;
-    spare.swap(FSpareMark);
+void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
+  if (!spare.empty()) {
     if (FPlatform.MoveFile(spare, mark) == 0) return;
     // This stock's mark is there already (a run stopped in it), or the spare went astray.
     (void)FPlatform.DeleteFile(spare);
@@ -271,4 +313,22 @@ void TUniteThread::DeleteIfExists(const std::string& path) {
 void TUniteThread::CopyFileOver(const std::string& from, const std::string& to) {
   // A mirror that cannot be written is no business of the caller's.
   (void)FPlatform.CopyFileOver(from, to);
+}
+
+void TUniteThread::CopyToMirrors(const std::string& file, const std::vector<std::string>& mirrors,
+                                 const std::string& name) {
+  for (const std::string& mirror : mirrors) {
+    std::string to = mirror + "\\" + name;
+    if (!FAhead) {
+      CopyFileOver(file, to);
+      continue;
+    }
+    FAhead->Post([this, file, to = std::move(to)] {
+      try {
+        CopyFileOver(file, to);
+      } catch (...) {
+        // Not even memory for a copy: the mirror stays as it was, as with any failed copy.
+      }
+    });
+  }
 }

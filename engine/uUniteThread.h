@@ -16,6 +16,7 @@ class TFolderListing;
 class TPlatform;
 struct TFindEntry;
 class TUniteHost;
+class TWorkAhead;
 
 class TUniteThread {
  public:
@@ -33,6 +34,10 @@ class TUniteThread {
   std::string FSzSrcPath;             // Shenzhen source root (SZSRC)
   std::string FSzDesPath;             // Shenzhen target root (SZDES)
   bool FMakeIndex = false;            // indexes are generated
+  // The next stock is staged on a second thread while the current one is merged. The files,
+  // the log and the outcomes are those of a run without it; only the order in which two
+  // stocks' file operations interleave differs (tests that count operations leave it off).
+  bool FStageAhead = false;
   std::string FMarket;                // "", then "1" (Shanghai), then "2" (Shenzhen)
 
   // Runs Execute() on a thread of its own; the object deletes itself when the body returns,
@@ -53,9 +58,17 @@ class TUniteThread {
   void ListIndexFiles(const std::string& dir, std::vector<std::string>& list);
   bool HasSubFiles(const std::string& dir, const std::string& code);
   void StageStock(const std::string& code, const std::string& source, const std::string& target);
+  // StageStock's first half: the stock's sections into its stage folder, with its pending
+  // mark made from `spare` (a finished stock's mark, or empty) and its index copied there.
+  // Touches no part of the run that the merge uses, so it may run beside a merge.
+  void StageSections(const std::string& code, const std::string& source, std::string spare);
   void CheckDataDir(const std::string& code, const std::string& source);
   void DeleteIfExists(const std::string& path);
   void CopyFileOver(const std::string& from, const std::string& to);
+  // Copies `file` into each mirror folder as `name`: in place, or on the market's second
+  // thread while it has one (a mirror copy's outcome is nobody's business either way).
+  void CopyToMirrors(const std::string& file, const std::vector<std::string>& mirrors,
+                     const std::string& name);
 
   // --- Stock text merge ---
   void UniteStock(const std::string& code, const std::string& stageDir, const std::string& target);
@@ -83,8 +96,9 @@ class TUniteThread {
  private:
   // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
   std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
-  // Puts the pending mark of a stock in place (Texts::CannotWrite on failure).
-  void MarkPending(const std::string& mark);
+  // Puts the pending mark of a stock in place, renaming `spare` into it when there is one
+  // (Texts::CannotWrite on failure).
+  void MarkPending(const std::string& mark, std::string spare);
   // Deletes the spare mark, if one is waiting.
   void DropSpareMark() noexcept;
   // The mirror folders of a market ("1" or "2"), in entry order.
@@ -101,6 +115,8 @@ class TUniteThread {
   // The mark of the stock merged last, no longer needed: the next stock's staging renames it
   // into its own mark instead of one file being deleted and another made per stock.
   std::string FSpareMark;
+  // The second thread of the market being merged, when the run stages ahead.
+  TWorkAhead* FAhead = nullptr;
   std::atomic<bool> FTerminated{false};
 };
 

@@ -6,8 +6,9 @@
 namespace enginetest {
 namespace {
 
-class TRunFailureTest : public TRunTest {
+class TRunFailureTest : public TRunTest, public ::testing::WithParamInterface<bool> {
  protected:
+  TRunFailureTest() { StageAhead = GetParam(); }
   void SetUp() override {
     MakeDir("shdes");
     MakeDir("szdes");
@@ -34,7 +35,7 @@ class TRunFailureTest : public TRunTest {
   }
 };
 
-TEST_F(TRunFailureTest, MoveFailingOnTheSecondOfThreeSectionsEndsTheRun) {
+TEST_P(TRunFailureTest, MoveFailingOnTheSecondOfThreeSectionsEndsTheRun) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("shsrc", "600001", {"A", "B", "C"});
   Deliver("shsrc", "600002", {"A"});
@@ -62,7 +63,7 @@ TEST_F(TRunFailureTest, MoveFailingOnTheSecondOfThreeSectionsEndsTheRun) {
   EXPECT_FALSE(Exists(Tmp / "szsrc/DATA"));
 }
 
-TEST_F(TRunFailureTest, MissingShanghaiSourceRootStillBuildsCompositesButStagesNothing) {
+TEST_P(TRunFailureTest, MissingShanghaiSourceRootStillBuildsCompositesButStagesNothing) {
   Settings("[大盘代码]\r\nSH1=999999\r\n");
   Deliver("szsrc", "000002", {"A"});
   NewRun()->Execute();
@@ -76,7 +77,7 @@ TEST_F(TRunFailureTest, MissingShanghaiSourceRootStillBuildsCompositesButStagesN
   EXPECT_FALSE(Exists(Tmp / "szsrc/DATA"));
 }
 
-TEST_F(TRunFailureTest, MissingShenzhenSourceRootEndsTheRunAfterShanghai) {
+TEST_P(TRunFailureTest, MissingShenzhenSourceRootEndsTheRunAfterShanghai) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("shsrc", "600001", {"A"});
   NewRun()->Execute();
@@ -89,7 +90,7 @@ TEST_F(TRunFailureTest, MissingShenzhenSourceRootEndsTheRunAfterShanghai) {
   EXPECT_FALSE(Exists(Tmp / "szsrc"));
 }
 
-TEST_F(TRunFailureTest, StageFolderBlockedByAFile) {
+TEST_P(TRunFailureTest, StageFolderBlockedByAFile) {
   WriteFile(Tmp / "shsrc/DATA/600000", "not a folder");
   Deliver("shsrc", "600000", {"A"});
   NewRun()->Execute();
@@ -101,7 +102,7 @@ TEST_F(TRunFailureTest, StageFolderBlockedByAFile) {
   EXPECT_FALSE(Exists(Tmp / "szsrc/DATA"));
 }
 
-TEST_F(TRunFailureTest, CaptionNamesTheShenzhenArchiveOnceShenzhenHasBegun) {
+TEST_P(TRunFailureTest, CaptionNamesTheShenzhenArchiveOnceShenzhenHasBegun) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("szsrc", "000002", {"A"});
   Deliver("szsrc", "000003", {"A"});
@@ -117,7 +118,7 @@ TEST_F(TRunFailureTest, CaptionNamesTheShenzhenArchiveOnceShenzhenHasBegun) {
   EXPECT_FALSE(Exists(Tmp / "szsrc/DATA/000003"));
 }
 
-TEST_F(TRunFailureTest, StagedCopyThatCannotBeDeleted) {
+TEST_P(TRunFailureTest, StagedCopyThatCannotBeDeleted) {
   WriteFile(Tmp / "shsrc/DATA/600000/600000A.sub", "yesterday's section\r\n");
   Deliver("shsrc", "600000", {"A"});
   Fs.FailWhen("delete", "600000A.sub", kErrAccessDenied);
@@ -130,7 +131,7 @@ TEST_F(TRunFailureTest, StagedCopyThatCannotBeDeleted) {
   EXPECT_EQ(ReadFile(Tmp / "shsrc/600000A.sub"), SectionBytes("600000", "A"));
 }
 
-TEST_F(TRunFailureTest, SuccessfulRunHandsBackInOrderAndReportsNothing) {
+TEST_P(TRunFailureTest, SuccessfulRunHandsBackInOrderAndReportsNothing) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("szsrc", "000002", {"A"});
   NewRun()->Execute();
@@ -141,7 +142,7 @@ TEST_F(TRunFailureTest, SuccessfulRunHandsBackInOrderAndReportsNothing) {
 
 // --- Markets without both roots ---
 
-TEST_F(TRunFailureTest, MarketsWithoutBothRootsAreLeftAlone) {
+TEST_P(TRunFailureTest, MarketsWithoutBothRootsAreLeftAlone) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("szsrc", "000002", {"A"});
   // Should the run ever take an empty root for a drive's root again, it must not be able to
@@ -178,7 +179,7 @@ TEST_F(TRunFailureTest, MarketsWithoutBothRootsAreLeftAlone) {
   EXPECT_FALSE(Exists("/DATA"));
 }
 
-TEST_F(TRunFailureTest, ConfiguredMarketRunsWhenTheOtherIsNot) {
+TEST_P(TRunFailureTest, ConfiguredMarketRunsWhenTheOtherIsNot) {
   Deliver("szsrc", "000002", {"A"});
   auto run = NewRun();
   run->FDesPath = "";
@@ -189,7 +190,7 @@ TEST_F(TRunFailureTest, ConfiguredMarketRunsWhenTheOtherIsNot) {
   EXPECT_TRUE(Host.StatusHistory.empty());
 }
 
-TEST_F(TRunFailureTest, LogFailureBeforeAnyArchiveIsReportedWithAnEmptyArchivePath) {
+TEST_P(TRunFailureTest, LogFailureBeforeAnyArchiveIsReportedWithAnEmptyArchivePath) {
   Deliver("szsrc", "000002", {"A"});
   auto run = NewRun();
   run->FSrcPath = "";
@@ -203,6 +204,8 @@ TEST_F(TRunFailureTest, LogFailureBeforeAnyArchiveIsReportedWithAnEmptyArchivePa
   EXPECT_TRUE(Exists(Tmp / "szsrc/000002A.sub"));
   EXPECT_FALSE(Exists(Tmp / "szsrc/DATA"));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothWays, TRunFailureTest, ::testing::Bool(), StagingName);
 
 }  // namespace
 }  // namespace enginetest

@@ -56,6 +56,7 @@ class TRunTest : public ::testing::Test {
     run->FDesPath = Drive("shdes");
     run->FSzSrcPath = Drive("szsrc");
     run->FSzDesPath = Drive("szdes");
+    run->FStageAhead = StageAhead;
     return run;
   }
 
@@ -121,6 +122,12 @@ class TRunTest : public ::testing::Test {
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;
   TDateTime Clock{2026, 12, 8, 14, 5, 9, 0};
+  bool StageAhead = false;  // runs made by NewRun stage the next stock on a second thread
 };
+
+// For suites that must hold both ways: with the stocks staged in turn, and staged ahead.
+inline std::string StagingName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "StagedAhead" : "InTurn";
+}
 
 }  // namespace enginetest

@@ -6,14 +6,15 @@
 namespace enginetest {
 namespace {
 
-class TStagingTest : public TRunTest {
+class TStagingTest : public TRunTest, public ::testing::WithParamInterface<bool> {
  protected:
+  TStagingTest() { StageAhead = GetParam(); }
   void SetUp() override {
     for (const char* root : {"shsrc", "shdes", "szsrc", "szdes"}) MakeDir(root);
   }
 };
 
-TEST_F(TStagingTest, MovesSectionsCopiesIndexAndHandsEachStockToTheMerge) {
+TEST_P(TStagingTest, MovesSectionsCopiesIndexAndHandsEachStockToTheMerge) {
   Deliver("shsrc", "600000", {"A", "B"});
   Deliver("shsrc", "600001", {"A"});
   Deliver("szsrc", "000002", {"A"});
@@ -38,7 +39,7 @@ TEST_F(TStagingTest, MovesSectionsCopiesIndexAndHandsEachStockToTheMerge) {
   EXPECT_EQ(Host.Status, "");
 }
 
-TEST_F(TStagingTest, EachMarketRunsUnderItsOwnMarketMark) {
+TEST_P(TStagingTest, EachMarketRunsUnderItsOwnMarketMark) {
   // Shanghai's 000001 is the composites' template and is not merged; Shenzhen's is a stock.
   Deliver("shsrc", "000001", {"A"});
   Deliver("szsrc", "000001", {"A"});
@@ -49,7 +50,7 @@ TEST_F(TStagingTest, EachMarketRunsUnderItsOwnMarketMark) {
   EXPECT_TRUE(Exists(Tmp / "szdes/000001.txt"));
 }
 
-TEST_F(TStagingTest, SectionAlreadyStagedIsReplaced) {
+TEST_P(TStagingTest, SectionAlreadyStagedIsReplaced) {
   WriteFile(Tmp / "shsrc/DATA/600000/600000A.sub", "yesterday's section\r\n");
   Deliver("shsrc", "600000", {"A"});
   NewRun()->Execute();
@@ -58,7 +59,7 @@ TEST_F(TStagingTest, SectionAlreadyStagedIsReplaced) {
   EXPECT_EQ(Host.Status, "");
 }
 
-TEST_F(TStagingTest, OnlyStocksWithIndexAndSectionsAreTouched) {
+TEST_P(TStagingTest, OnlyStocksWithIndexAndSectionsAreTouched) {
   Deliver("shsrc", "600003", {});                                  // index alone
   WriteFile(Tmp / "shsrc/600004A.sub", SectionBytes("600004", "A"));  // sections alone
   WriteFile(Tmp / "shsrc/600004B.sub", SectionBytes("600004", "B"));
@@ -78,7 +79,7 @@ TEST_F(TStagingTest, OnlyStocksWithIndexAndSectionsAreTouched) {
   EXPECT_EQ(Host.Status, "");
 }
 
-TEST_F(TStagingTest, FailedIndexCopyIsSilentAndTheMergeReadsTheOldCopy) {
+TEST_P(TStagingTest, FailedIndexCopyIsSilentAndTheMergeReadsTheOldCopy) {
   const std::string old = IndexBytes({{"OLD", "600000A.sub"}});
   WriteFile(Tmp / "shsrc/DATA/600000/600000.F10", old);
   Deliver("shsrc", "600000", {"A"});
@@ -96,7 +97,7 @@ TEST_F(TStagingTest, FailedIndexCopyIsSilentAndTheMergeReadsTheOldCopy) {
   }
 }
 
-TEST_F(TStagingTest, MirrorEntriesSelectTheirMarketByCaseSensitiveNames) {
+TEST_P(TStagingTest, MirrorEntriesSelectTheirMarketByCaseSensitiveNames) {
   for (const char* dir : {"m_sh", "m_lower", "m_both", "m_sz", "m_none", "m_dup"}) MakeDir(dir);
   Settings("[多路径拷贝]\r\n"
            "SH1=" + Drive("m_sh") + "\r\n"
@@ -129,7 +130,7 @@ TEST_F(TStagingTest, MirrorEntriesSelectTheirMarketByCaseSensitiveNames) {
   EXPECT_TRUE(run->FTitles.empty());
 }
 
-TEST_F(TStagingTest, StopRequestEndsTheMarketBetweenTwoStocks) {
+TEST_P(TStagingTest, StopRequestEndsTheMarketBetweenTwoStocks) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("shsrc", "600001", {"A"});
   Deliver("szsrc", "000002", {"A"});
@@ -153,7 +154,7 @@ TEST_F(TStagingTest, StopRequestEndsTheMarketBetweenTwoStocks) {
   EXPECT_EQ(Host.Events.back(), "ended");
 }
 
-TEST_F(TStagingTest, StopRequestBeforeTheRunStagesNothing) {
+TEST_P(TStagingTest, StopRequestBeforeTheRunStagesNothing) {
   Deliver("shsrc", "600000", {"A"});
   Deliver("szsrc", "000002", {"A"});
   auto run = NewRun();
@@ -166,6 +167,8 @@ TEST_F(TStagingTest, StopRequestBeforeTheRunStagesNothing) {
   EXPECT_EQ(Host.Events, (std::vector<std::string>{"timer:off", "button:off", "timer:on",
                                                     "button:on", "ended"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothWays, TStagingTest, ::testing::Bool(), StagingName);
 
 }  // namespace
 }  // namespace enginetest
