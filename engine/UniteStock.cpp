@@ -153,24 +153,32 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
 void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
                                       const std::string& title) {
-  if (!FPlatform.FileExists(path)) {
-    FMessage = Texts::FileNotFound + path;
-    LogToFile();
-    if (title.empty()) return;
-    TLines created;
-    created.Add(Texts::Backtick + title + Texts::BannerTail);
-    created.Add("");
-    // Made beside it and moved into place, never written over it: when the question above
-    // failed rather than found no file, the delivered section must not be replaced by a
-    // made-up one. A move refuses an existing name; the file found there is then used.
-    const std::string made = path + kMadeSuffix;
-    SaveLines(FPlatform, made, created);
-    const int moved = FPlatform.MoveFile(made, path);
-    if (moved != 0) {
-      (void)FPlatform.DeleteFile(made);
-      if (moved != kErrAlreadyExists) throw IoFailure(moved);
-    }
+  // Read at once: asking first whether the file is there would cost every section one more
+  // lookup. A read that fails asks, and only a file that is not there is made up; whatever
+  // else failed is the stock's failure, as it would have been after the question.
+  try {
+    merge.AddAll(LoadLines(FPlatform, path));
+    if (FMakeIndex && !title.empty()) FTitles.push_back(title);
+    return;
+  } catch (const EFailure&) {
+    if (FPlatform.FileExists(path)) throw;
+  }
+  FMessage = Texts::FileNotFound + path;
+  LogToFile();
+  if (title.empty()) return;
+  TLines created;
+  created.Add(Texts::Backtick + title + Texts::BannerTail);
+  created.Add("");
+  // Made beside it and moved into place, never written over it: when the question above
+  // failed rather than found no file, the delivered section must not be replaced by a
+  // made-up one. A move refuses an existing name; the file found there is then used.
+  const std::string made = path + kMadeSuffix;
+  SaveLines(FPlatform, made, created);
+  const int moved = FPlatform.MoveFile(made, path);
+  if (moved != 0) {
+    (void)FPlatform.DeleteFile(made);
+    if (moved != kErrAlreadyExists) throw IoFailure(moved);
   }
   merge.AddAll(LoadLines(FPlatform, path));
-  if (FMakeIndex && !title.empty()) FTitles.push_back(title);
+  if (FMakeIndex) FTitles.push_back(title);
 }

@@ -13,18 +13,30 @@ TWorkAhead::~TWorkAhead() {
   FThread.join();
 }
 
-void TWorkAhead::Post(std::function<void()> work) {
+std::uint64_t TWorkAhead::Post(std::function<void()> work) {
+  std::uint64_t ticket;
   {
     std::lock_guard<std::mutex> guard(FLock);
     FQueue.push_back(std::move(work));
+    ticket = ++FPosted;
   }
   FChanged.notify_all();
+  return ticket;
+}
+
+void TWorkAhead::Wait(std::uint64_t ticket) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FChanged.wait(lock, [this, ticket] { return FDone >= ticket; });
+  if (FFailure && FFailedPiece <= ticket) std::rethrow_exception(std::exchange(FFailure, nullptr));
 }
 
 void TWorkAhead::Wait() {
-  std::unique_lock<std::mutex> lock(FLock);
-  FChanged.wait(lock, [this] { return FQueue.empty() && !FRunning; });
-  if (FFailure) std::rethrow_exception(std::exchange(FFailure, nullptr));
+  std::uint64_t last;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    last = FPosted;
+  }
+  Wait(last);
 }
 
 void TWorkAhead::Loop() {
@@ -35,7 +47,6 @@ void TWorkAhead::Loop() {
     if (FQueue.empty()) return;
     std::function<void()> work = std::move(FQueue.front());
     FQueue.pop_front();
-    FRunning = true;
     lock.unlock();
     std::exception_ptr failure;
     try {
@@ -45,8 +56,11 @@ void TWorkAhead::Loop() {
     }
     work = nullptr;  // what the piece holds goes before it counts as done
     lock.lock();
-    if (failure && !FFailure) FFailure = failure;
-    FRunning = false;
-    if (FQueue.empty()) FChanged.notify_all();
+    ++FDone;
+    if (failure && !FFailure) {
+      FFailure = failure;
+      FFailedPiece = FDone;
+    }
+    FChanged.notify_all();
   }
 }

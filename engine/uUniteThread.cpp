@@ -193,24 +193,29 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
     ~TForget() { Ahead = nullptr; }
   } forget{FAhead};
   const auto codeOf = [&files](std::size_t i) { return files[i].substr(0, files[i].size() - 4); };
-  bool staged = false;  // the current stock was staged ahead
+  std::uint64_t staging = 0;  // the piece staging the current stock, when it was staged ahead
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (Terminated()) return;
     const std::string code = codeOf(i);
-    // The mirror copies of the stock before are waited for too: its mark, the spare reused
-    // below, must stay until they are done, so a run killed before that merges it again.
-    ahead.Wait();
-    if (!staged) StageSections(code, source, std::exchange(FSpareMark, {}));
-    staged = false;
+    if (staging != 0) {
+      // The mirror copies of the stock before may still be running behind it.
+      ahead.Wait(staging);
+    } else {
+      // The spare mark is the stock before's: its mirror copies must be done before the mark
+      // goes, so that a run killed before then merges that stock again.
+      ahead.Wait();
+      StageSections(code, source, std::exchange(FSpareMark, {}));
+    }
+    staging = 0;
     // Two names of one stock (they differ in case) share a stage folder: the second waits.
+    // The spare goes with the piece, which runs after the copies of its stock.
     if (i + 1 < files.size() && UpperAscii(codeOf(i + 1)) != UpperAscii(code)) {
-      ahead.Post([this, next = codeOf(i + 1), &source, spare = std::exchange(FSpareMark, {})] {
+      staging = ahead.Post([this, next = codeOf(i + 1), &source, spare = std::exchange(FSpareMark, {})] {
         // Asked to stop meanwhile: the stock stays in the root, as the loop would leave it,
         // and the spare mark goes (left behind, it would have its stock merged once more).
         if (!Terminated()) StageSections(next, source, spare);
         else if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
       });
-      staged = true;
     }
     UniteStock(code, source + "\\DATA\\" + code, target);
   }

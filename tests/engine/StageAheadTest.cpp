@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -36,6 +37,22 @@ TEST(WorkAhead, RunsPiecesInOrderAndWaitThrowsTheFirstFailureOnce) {
   ahead.Post([&] { done.push_back(3); });
   ahead.Wait();
   EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(WorkAhead, WaitingForOnePieceLeavesTheLaterOnesRunning) {
+  TWorkAhead ahead;
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  std::atomic<bool> first{false};
+  const std::uint64_t ticket = ahead.Post([&] { first = true; });
+  ahead.Post([gate] {
+    gate.wait();
+    throw EFailure("later");
+  });
+  ahead.Wait(ticket);  // would hang if it waited for the blocked piece too
+  EXPECT_TRUE(first);
+  release.set_value();
+  EXPECT_THROW(ahead.Wait(), EFailure);
 }
 
 TEST(WorkAhead, DestructionFinishesEverythingPosted) {
