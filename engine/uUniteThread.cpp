@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 
+#include <deque>
 #include <exception>
 #include <set>
 #include <thread>
@@ -24,6 +25,11 @@
 namespace {
 
 std::atomic<int> GAlive{0};
+
+// How many stocks a run stages ahead of the one it merges. With one, the second thread sat
+// idle after every stock whose staging was quicker than the merge beside it, and the merge
+// waited after every one whose staging was slower; with two, the differences even out.
+constexpr std::size_t kStagedAhead = 2;
 
 // Makes sure that the folder `path` exists, creating its last level only. A folder that
 // neither exists nor can be made (a missing parent, a file of that name) is a failure.
@@ -181,7 +187,7 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
   }
 
   // The same steps, with a second thread taking the work nothing waits for: each stock's
-  // staging moves forward to run while the stock before it is merged, and each stock's
+  // staging moves forward to run while the stocks before it are merged, and each stock's
   // copies into the mirrors run while the merge goes on. A staging failure still ends the
   // market where it did, after the merge of the stock before: the loop waits for the
   // staging there. Declared after `drop`, the thread is done before the listing and the
@@ -193,30 +199,56 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
     ~TForget() { Ahead = nullptr; }
   } forget{FAhead};
   const auto codeOf = [&files](std::size_t i) { return files[i].substr(0, files[i].size() - 4); };
-  std::uint64_t staging = 0;  // the piece staging the current stock, when it was staged ahead
+  // Two names of one stock (they differ in case) share a stage folder: the later one is not
+  // staged while the earlier one is still to be merged.
+  const auto sharesStage = [&](std::size_t later, std::size_t from) {
+    const std::string folder = UpperAscii(codeOf(later));
+    for (std::size_t k = from; k < later; ++k)
+      if (UpperAscii(codeOf(k)) == folder) return true;
+    return false;
+  };
+  std::deque<std::uint64_t> posted;  // the staging pieces of stocks i + 1 up to `next`
+  std::size_t next = 0;              // the first stock neither staged nor posted
+  // A staging failure ends the market: the stocks posted after it stay in the root, as they
+  // would in a run that staged in turn. Only the second thread touches this.
+  bool stagingFailed = false;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (Terminated()) return;
     const std::string code = codeOf(i);
-    if (staging != 0) {
-      // The mirror copies of the stock before may still be running behind it.
-      ahead.Wait(staging);
+    if (next > i) {
+      // The mirror copies of the stocks before may still be running behind it.
+      ahead.Wait(posted.front());
+      posted.pop_front();
     } else {
       // The spare mark is the stock before's: its mirror copies must be done before the mark
       // goes, so that a run killed before then merges that stock again.
       ahead.Wait();
       StageSections(code, source, std::exchange(FSpareMark, {}));
+      next = i + 1;
     }
-    staging = 0;
-    // Two names of one stock (they differ in case) share a stage folder: the second waits.
     // The spare goes with the piece, which runs after the copies of its stock.
-    if (i + 1 < files.size() && UpperAscii(codeOf(i + 1)) != UpperAscii(code)) {
-      staging = ahead.Post([this, next = codeOf(i + 1), &source, spare = std::exchange(FSpareMark, {})] {
-        // Asked to stop meanwhile: the stock stays in the root, as the loop would leave it,
-        // and the spare mark goes (left behind, it would have its stock merged once more).
-        if (!Terminated()) StageSections(next, source, spare);
-        else if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
-      });
+    while (next < files.size() && next <= i + kStagedAhead && !sharesStage(next, i)) {
+      posted.push_back(ahead.Post([this, stock = codeOf(next), &source, &stagingFailed,
+                                   spare = std::exchange(FSpareMark, {})] {
+        // Asked to stop meanwhile, or a stock before failed: the stock stays in the root, as
+        // the loop would leave it, and the spare mark goes (left behind, it would have its
+        // stock merged once more).
+        if (Terminated() || stagingFailed) {
+          if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
+          return;
+        }
+        try {
+          StageSections(stock, source, spare);
+        } catch (...) {
+          stagingFailed = true;
+          throw;
+        }
+      }));
+      ++next;
     }
+    // The index copy is the last step of staging. It runs here, on the thread that would
+    // otherwise wait, since the second thread has the more work of the two.
+    CopyStagingIndex(code, source);
     UniteStock(code, source + "\\DATA\\" + code, target);
   }
 }
@@ -252,6 +284,7 @@ std::vector<TFindEntry> TUniteThread::FindSubFiles(const std::string& dir, const
 void TUniteThread::StageStock(const std::string& code, const std::string& source,
                               const std::string& target) {
   StageSections(code, source, std::exchange(FSpareMark, {}));
+  CopyStagingIndex(code, source);
   UniteStock(code, source + "\\DATA\\" + code, target);
 }
 
@@ -281,9 +314,12 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
     }
     if (listed) FListing->Forget(entry.Name);
   }
+}
+
+void TUniteThread::CopyStagingIndex(const std::string& code, const std::string& source) {
   // The index stays in the source root; the stage gets a copy for the merge to read. A copy
   // that fails leaves whatever copy the stage already holds.
-  CopyFileOver(source + "\\" + code + ".F10", stage + "\\" + code + ".F10");
+  CopyFileOver(source + "\\" + code + ".F10", source + "\\DATA\\" + code + "\\" + code + ".F10");
 }
 
 void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
@@ -298,12 +334,19 @@ void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
 
 void TUniteThread::DropSpareMark() noexcept {
   if (FSpareMark.empty()) return;
+  std::string spare;
+  spare.swap(FSpareMark);
   try {
-    (void)FPlatform.DeleteFile(FSpareMark);
+    // The mark's stock may still have mirror copies waiting on the second thread: the mark
+    // goes after them, so that a run killed before they are done merges the stock again.
+    if (FAhead) {
+      FAhead->Post([this, spare] { (void)FPlatform.DeleteFile(spare); });
+      return;
+    }
+    (void)FPlatform.DeleteFile(spare);
   } catch (...) {
     // Left behind, it costs the next run one more merge of a finished stock.
   }
-  FSpareMark.clear();
 }
 
 void TUniteThread::CheckDataDir(const std::string& code, const std::string& source) {

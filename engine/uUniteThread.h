@@ -58,10 +58,11 @@ class TUniteThread {
   void ListIndexFiles(const std::string& dir, std::vector<std::string>& list);
   bool HasSubFiles(const std::string& dir, const std::string& code);
   void StageStock(const std::string& code, const std::string& source, const std::string& target);
-  // StageStock's first half: the stock's sections into its stage folder, with its pending
-  // mark made from `spare` (a finished stock's mark, or empty) and its index copied there.
-  // Touches no part of the run that the merge uses, so it may run beside a merge.
+  // Staging is these two, in turn: the stock's sections into its stage folder, with its
+  // pending mark made from `spare` (a finished stock's mark, or empty), which touches no part
+  // of the run that the merge uses and so may run beside a merge; then a copy of its index.
   void StageSections(const std::string& code, const std::string& source, std::string spare);
+  void CopyStagingIndex(const std::string& code, const std::string& source);
   void CheckDataDir(const std::string& code, const std::string& source);
   void DeleteIfExists(const std::string& path);
   void CopyFileOver(const std::string& from, const std::string& to);
@@ -99,7 +100,7 @@ class TUniteThread {
   // Puts the pending mark of a stock in place, renaming `spare` into it when there is one
   // (Texts::CannotWrite on failure).
   void MarkPending(const std::string& mark, std::string spare);
-  // Deletes the spare mark, if one is waiting.
+  // Deletes the spare mark, if one is waiting (on the second thread while there is one).
   void DropSpareMark() noexcept;
   // The mirror folders of a market ("1" or "2"), in entry order.
   std::vector<std::string> MirrorsOf(const std::string& market) const;

@@ -150,40 +150,44 @@ TEST_F(TStageAheadTest, FilesAndLogAreThoseOfARunInTurn) {
   }
 }
 
-TEST_F(TStageAheadTest, AStocksMarkIsReusedOnlyOnceItsMirrorCopiesAreDone) {
-  for (const char* code : {"000002", "000003", "000004", "000005"}) Deliver("szsrc", code, {"A"});
+TEST_F(TStageAheadTest, AStocksMarkGoesOnlyOnceItsMirrorCopiesAreDone) {
+  const std::vector<std::string> codes{"000002", "000003", "000004", "000005", "000006"};
+  for (const std::string& code : codes) Deliver("szsrc", code, {"A"});
   StageAhead = true;
   Record();
   NewIndexingRun()->Execute();
   Fs.OnOperation(nullptr);
 
-  // The finished mark of 000002 becomes the mark of the stock staged two later. Until then a
-  // killed run would merge 000002 again, which must hold until its mirrors are written.
-  const auto reuse = std::find_if(Ops.begin(), Ops.end(), [](const std::string& op) {
-    return op.rfind("move ", 0) == 0 && op.find("000002.pending\n") != std::string::npos;
-  });
-  ASSERT_NE(reuse, Ops.end());
-  EXPECT_NE(reuse->find("000004.pending"), std::string::npos) << *reuse;
-  int copies = 0;
-  for (auto op = Ops.begin(); op != Ops.end(); ++op) {
-    if (op->rfind("copy ", 0) != 0 || op->find("\n" + Drive("m_")) == std::string::npos) continue;
-    if (op->find("000002.") == std::string::npos) continue;
-    ++copies;
-    EXPECT_LT(op, reuse) << *op;
+  // A finished stock's mark becomes a later stock's, or is deleted at the end. Until then a
+  // killed run would merge the stock again, which must hold until its mirrors are written.
+  for (const std::string& code : codes) {
+    SCOPED_TRACE(code);
+    const std::string mark = code + ".pending";
+    const auto gone = std::find_if(Ops.begin(), Ops.end(), [&](const std::string& op) {
+      return (op.rfind("move ", 0) == 0 && op.find(mark + "\n") != std::string::npos) ||
+             (op.rfind("delete ", 0) == 0 && op.ends_with(mark));
+    });
+    ASSERT_NE(gone, Ops.end());
+    int copies = 0;
+    for (auto op = Ops.begin(); op != Ops.end(); ++op) {
+      if (op->rfind("copy ", 0) != 0 || op->find("\n" + Drive("m_")) == std::string::npos) continue;
+      if (op->find(code + ".") == std::string::npos) continue;
+      ++copies;
+      EXPECT_LT(op, gone) << *op << " came after " << *gone;
+    }
+    EXPECT_EQ(copies, 4);  // text and index, into the market's mirror and the shared one
+    EXPECT_EQ(ReadFile(Tmp / ("m_sz/" + code + ".txt")), ReadFile(Tmp / ("szdes/" + code + ".txt")));
   }
-  EXPECT_EQ(copies, 4);  // text and index, into the market's mirror and the shared one
-  for (const char* code : {"000002", "000003", "000004", "000005"})
-    EXPECT_EQ(ReadFile(Tmp / ("m_sz/" + std::string(code) + ".txt")),
-              ReadFile(Tmp / ("szdes/" + std::string(code) + ".txt")));
 }
 
 TEST_F(TStageAheadTest, AStopDuringAMergeLeavesWhatTheNextRunFinishes) {
-  const std::vector<std::string> codes{"000002", "000003", "000004", "000005", "000006"};
+  const std::vector<std::string> codes{"000002", "000003", "000004", "000005", "000006", "000007"};
   for (const std::string& code : codes) Deliver("szsrc", code, {"A", "B"});
   StageAhead = true;
   auto run = NewIndexingRun();
   TUniteThread* target = run.get();
-  // The form asks the run to stop while 000003 is being merged; 000004 is being staged.
+  // The form asks the run to stop while 000003 is being merged; 000004 and 000005 are being
+  // staged or about to be.
   Fs.OnOperation([target](const std::string& kind, const std::string& path) {
     if (kind == "create" && path.find("000003.txt") != std::string::npos) target->Terminate();
   });
@@ -193,12 +197,12 @@ TEST_F(TStageAheadTest, AStopDuringAMergeLeavesWhatTheNextRunFinishes) {
   EXPECT_TRUE(Exists(Tmp / "szdes/000003.txt"));  // the stock begun is finished
   EXPECT_TRUE(Exists(Tmp / "m_sz/000003.F10"));
   EXPECT_FALSE(Exists(Tmp / "szdes/000004.txt"));
-  EXPECT_TRUE(Exists(Tmp / "szsrc/000005A.sub"));  // never reached
-  EXPECT_FALSE(Exists(Tmp / "szsrc/DATA/000005"));
+  EXPECT_TRUE(Exists(Tmp / "szsrc/000006A.sub"));  // never reached
+  EXPECT_FALSE(Exists(Tmp / "szsrc/DATA/000006"));
   ASSERT_EQ(Host.Events.back(), "ended");
 
-  // Whether or not 000004 was staged when the stop came, the next run merges it and the
-  // rest, and leaves no mark behind.
+  // Whether or not 000004 and 000005 were staged when the stop came, the next run merges
+  // them and the rest, and leaves no mark behind.
   NewIndexingRun()->Execute();
   for (const std::string& code : codes) {
     EXPECT_FALSE(Exists(Tmp / ("szsrc/" + code + "A.sub"))) << code;
