@@ -340,7 +340,13 @@ void TUniteThread::DropSpareMark() noexcept {
     // The mark's stock may still have mirror copies waiting on the second thread: the mark
     // goes after them, so that a run killed before they are done merges the stock again.
     if (FAhead) {
-      FAhead->Post([this, spare] { (void)FPlatform.DeleteFile(spare); });
+      FAhead->Post([this, spare] {
+        try {
+          (void)FPlatform.DeleteFile(spare);
+        } catch (...) {
+          // As below: a mark left behind is one more merge, no failure of the run.
+        }
+      });
       return;
     }
     (void)FPlatform.DeleteFile(spare);
