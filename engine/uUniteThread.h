@@ -34,9 +34,10 @@ class TUniteThread {
   std::string FSzSrcPath;             // Shenzhen source root (SZSRC)
   std::string FSzDesPath;             // Shenzhen target root (SZDES)
   bool FMakeIndex = false;            // indexes are generated
-  // The next stock is staged on a second thread while the current one is merged. The files,
-  // the log and the outcomes are those of a run without it; only the order in which two
-  // stocks' file operations interleave differs (tests that count operations leave it off).
+  // The next stocks are staged, and the mirror copies made, on a second thread while the
+  // current stock is merged. The files, the log and the outcomes are those of a run without
+  // it; only the order in which the stocks' file operations interleave differs (tests that
+  // count operations leave it off).
   bool FStageAhead = false;
   std::string FMarket;                // "", then "1" (Shanghai), then "2" (Shenzhen)
 
