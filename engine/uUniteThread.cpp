@@ -31,6 +31,11 @@ std::atomic<int> GAlive{0};
 // waited after every one whose staging was slower; with two, the differences even out.
 constexpr std::size_t kStagedAhead = 2;
 
+// The stage folder of a stock: where its sections are moved and its index copied.
+std::string StageFolder(const std::string& source, const std::string& code) {
+  return source + "\\DATA\\" + code;
+}
+
 // Makes sure that the folder `path` exists, creating its last level only. A folder that
 // neither exists nor can be made (a missing parent, a file of that name) is a failure.
 void ForceLastLevel(TPlatform& fs, const std::string& path) {
@@ -249,7 +254,7 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
     // The index copy is the last step of staging. It runs here, on the thread that would
     // otherwise wait, since the second thread has the more work of the two.
     CopyStagingIndex(code, source);
-    UniteStock(code, source + "\\DATA\\" + code, target);
+    UniteStock(code, StageFolder(source, code), target);
   }
 }
 
@@ -285,13 +290,13 @@ void TUniteThread::StageStock(const std::string& code, const std::string& source
                               const std::string& target) {
   StageSections(code, source, std::exchange(FSpareMark, {}));
   CopyStagingIndex(code, source);
-  UniteStock(code, source + "\\DATA\\" + code, target);
+  UniteStock(code, StageFolder(source, code), target);
 }
 
 void TUniteThread::StageSections(const std::string& code, const std::string& source,
                                  std::string spare) {
   CheckDataDir(code, source);
-  const std::string stage = source + "\\DATA\\" + code;
+  const std::string stage = StageFolder(source, code);
   // Marked before the first section leaves the root, cleared by the merge once it is done:
   // whatever stops the stock in between, the next run finds it and merges it again.
   MarkPending(stage + kPendingMark, std::move(spare));
@@ -319,7 +324,7 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
 void TUniteThread::CopyStagingIndex(const std::string& code, const std::string& source) {
   // The index stays in the source root; the stage gets a copy for the merge to read. A copy
   // that fails leaves whatever copy the stage already holds.
-  CopyFileOver(source + "\\" + code + ".F10", source + "\\DATA\\" + code + "\\" + code + ".F10");
+  CopyFileOver(source + "\\" + code + ".F10", StageFolder(source, code) + "\\" + code + ".F10");
 }
 
 void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
@@ -356,7 +361,7 @@ void TUniteThread::DropSpareMark() noexcept {
 }
 
 void TUniteThread::CheckDataDir(const std::string& code, const std::string& source) {
-  ForceLastLevel(FPlatform, source + "\\DATA\\" + code);
+  ForceLastLevel(FPlatform, StageFolder(source, code));
 }
 
 void TUniteThread::DeleteIfExists(const std::string& path) {
