@@ -50,6 +50,7 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 TFolderNames::TFolderNames() : FFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
 TFolderNames::~TFolderNames() {
+  for (const TFolder& f : FFolders) ::close(f.DirFd);
   if (FFd >= 0) ::close(FFd);  // drops every watch with it
 }
 
@@ -62,10 +63,29 @@ std::size_t TFolderNames::Held() {
 void TFolderNames::Add(TFolder& f, const std::string& host) {
   std::string gbk = Utf8ToGbk(host);
   auto& bucket = f.Names[UpperAscii(gbk)];
-  for (const TEntry& e : bucket)
-    if (e.Host == host) return;  // seen by the reading and by an event both
+  for (TEntry& e : bucket)
+    if (e.Host == host) {
+      // Seen by the reading and by an event both, or renamed onto.
+      e.Replaced = true;
+      return;
+    }
   bucket.push_back(TEntry{host, std::move(gbk)});
   ++f.Count;
+}
+
+void TFolderNames::RemoveMoved(TFolder& f, const std::string& host) {
+  const auto it = f.Names.find(UpperAscii(Utf8ToGbk(host)));
+  if (it != f.Names.end())
+    for (TEntry& e : it->second)
+      if (e.Host == host && e.Replaced) {
+        struct stat st{};
+        if (::fstatat(f.DirFd, host.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+          e.Replaced = false;
+          return;
+        }
+        break;
+      }
+  Remove(f, host);
 }
 
 void TFolderNames::Remove(TFolder& f, const std::string& host) {
@@ -96,6 +116,7 @@ void TFolderNames::Forget(std::list<TFolder>::iterator it, bool removeWatch) {
   FByWatch.erase(it->Watch);
   FByInode.erase(TKey{it->Dev, it->Ino});
   FNames -= it->Count;
+  ::close(it->DirFd);
   FFolders.erase(it);
 }
 
@@ -135,7 +156,8 @@ void TFolderNames::Drain() {
         const std::string name = e->name;  // zero-padded
         const std::size_t before = folder->Count;
         if (e->mask & (IN_CREATE | IN_MOVED_TO)) Add(*folder, name);
-        else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) Remove(*folder, name);
+        else if (e->mask & IN_MOVED_FROM) RemoveMoved(*folder, name);
+        else if (e->mask & IN_DELETE) Remove(*folder, name);
         FNames += folder->Count;
         FNames -= before;
       }
@@ -198,11 +220,12 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
     }
     if (!whole) break;
   }
-  ::close(dirFd);
   if (!whole) {
+    ::close(dirFd);
     Retire(watch);
     return nullptr;
   }
+  f.DirFd = dirFd;
 
   FNames += f.Count;
   FFolders.push_front(std::move(f));

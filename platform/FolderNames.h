@@ -51,9 +51,13 @@ class TFolderNames {
   struct TEntry {
     std::string Host;  // the name on the host
     std::string Gbk;   // as the program sees it
+    // Something was renamed onto it while it was there. An exchange of two names reports
+    // a name moved away that is still there, which only a look at the folder tells apart.
+    bool Replaced = false;
   };
   struct TFolder {
     int Watch = -1;
+    int DirFd = -1;  // the folder itself, to look into whatever its path has become
     dev_t Dev = 0;
     ino_t Ino = 0;
     // Names by their GBK form with a to z upper-cased: whatever the rules match falls in
@@ -73,6 +77,8 @@ class TFolderNames {
   void ForgetAll();
   static void Add(TFolder& f, const std::string& host);
   static void Remove(TFolder& f, const std::string& host);
+  // Removes a name moved away unless it is still there (an exchange).
+  static void RemoveMoved(TFolder& f, const std::string& host);
 
   std::mutex FLock;
   std::size_t FNames = 0;             // names held in all folders
