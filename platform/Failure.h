@@ -28,6 +28,7 @@ enum : int {
   kErrDiskFull = 112,
   kErrInvalidName = 123,
   kErrAlreadyExists = 183,
+  kErrNotAFile = 1920,  // the file cannot be accessed: a link, FIFO, socket or device
 };
 
 // The text of an I/O error by Windows code: 2 "File not found", 3 "Invalid filename",

@@ -129,6 +129,11 @@ bool TFaultyPlatform::DirectoryExists(const std::string& path) {
   return FReal.DirectoryExists(path);
 }
 
+TEntryKind TFaultyPlatform::EntryKind(const std::string& path) {
+  if (Check("exists", path)) return TEntryKind::Missing;
+  return FReal.EntryKind(path);
+}
+
 int TFaultyPlatform::CreateDir(const std::string& path) {
   if (const int code = Check("mkdir", path)) return code;
   return FReal.CreateDir(path);
@@ -155,9 +160,9 @@ std::unique_ptr<TReadFile> TFaultyPlatform::OpenExclusive(const std::string& pat
   return std::make_unique<TFaultyReadFile>(*this, path, FReal.OpenExclusive(path));
 }
 
-std::unique_ptr<TReadFile> TFaultyPlatform::OpenShared(const std::string& path) {
+std::unique_ptr<TReadFile> TFaultyPlatform::OpenShared(const std::string& path, bool followLink) {
   if (const int code = Check("openshared", path)) throw IoFailure(code);
-  return std::make_unique<TFaultyReadFile>(*this, path, FReal.OpenShared(path));
+  return std::make_unique<TFaultyReadFile>(*this, path, FReal.OpenShared(path, followLink));
 }
 
 std::unique_ptr<TNewFile> TFaultyPlatform::CreateExclusive(const std::string& path) {
@@ -182,6 +187,17 @@ void TFaultyPlatform::Append(const std::string& path, std::string_view bytes) {
   FReal.Append(path, bytes);
 }
 
+int TFaultyPlatform::RemoveLeftovers(const std::string& folder) {
+  if (Check("sweep", folder)) return 0;
+  return FReal.RemoveLeftovers(folder);
+}
+
+int TFaultyPlatform::LockFolder(const std::string& folder, const std::string& name,
+                                std::unique_ptr<TFolderLock>& lock, std::string& holder) {
+  if (const int code = Check("lock", folder)) return code;
+  return FReal.LockFolder(folder, name, lock, holder);
+}
+
 TDateTime TFaultyPlatform::Now() {
   std::function<TDateTime()> clock;
   {
@@ -191,9 +207,10 @@ TDateTime TFaultyPlatform::Now() {
   return clock ? clock() : FReal.Now();
 }
 
-void TFaultyPlatform::Sleep(int milliseconds) {
+bool TFaultyPlatform::Sleep(int milliseconds, const TStopSignal* stop) {
   FSleptMs += milliseconds;
   ++FSleeps;
+  return !(stop && stop->Raised());
 }
 
 std::string TFaultyPlatform::ProgramPath() { return FReal.ProgramPath(); }
@@ -205,3 +222,7 @@ std::string TFaultyPlatform::HostPath(const std::string& path, int* error) {
 }
 
 std::string TFaultyPlatform::DrivePath(const std::string& hostPath) { return FReal.DrivePath(hostPath); }
+
+std::string TFaultyPlatform::RefusedDrives() { return FReal.RefusedDrives(); }
+
+std::string TFaultyPlatform::RealPath(const std::string& path) { return FReal.RealPath(path); }

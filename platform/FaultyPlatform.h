@@ -22,7 +22,7 @@ class TFaultyPlatform final : public TPlatform {
   // Fails every operation whose kind (below) and path (case-insensitive substring) match.
   // Kinds: "find", "exists", "mkdir", "delete", "move", "copy", "open", "openshared",
   // "create" (CreateExclusive and CreateEmpty), "createifmissing", "append", "read", "size",
-  // "write", "commit"; "" = any.
+  // "write", "commit", "sweep" (RemoveLeftovers), "lock" (LockFolder); "" = any.
   void FailWhen(const std::string& kind, const std::string& pathPart, int code);
   // Treats `path` as held open by another program: every open of it fails with 32.
   void HoldBusy(const std::string& pathPart);
@@ -44,23 +44,30 @@ class TFaultyPlatform final : public TPlatform {
   std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
+  TEntryKind EntryKind(const std::string& path) override;
   int CreateDir(const std::string& path) override;
   int DeleteFile(const std::string& path) override;
   int MoveFile(const std::string& from, const std::string& to) override;
   int CopyFileOver(const std::string& from, const std::string& to) override;
   std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) override;
-  std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
+  std::unique_ptr<TReadFile> OpenShared(const std::string& path, bool followLink = false) override;
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
   void CreateEmpty(const std::string& path) override;
   void EndOfBatch() override;
   void Append(const std::string& path, std::string_view bytes) override;
+  int RemoveLeftovers(const std::string& folder) override;
+  int LockFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                 std::string& holder) override;
   TDateTime Now() override;
-  void Sleep(int milliseconds) override;
+  // Records the pause and returns at once; a raised `stop` makes it report a cut pause.
+  bool Sleep(int milliseconds, const TStopSignal* stop = nullptr) override;
   std::string ProgramPath() override;
   void SetDrive(char letter, const std::string& hostRoot) override;
+  std::string RefusedDrives() override;
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
+  std::string RealPath(const std::string& path) override;
 
   // For the wrappers of opened files: 0 to go on, else the code to fail with.
   int Check(const std::string& kind, const std::string& path);

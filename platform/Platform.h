@@ -23,11 +23,36 @@
 
 #include "Failure.h"
 #include "Clock.h"
+#include "StopSignal.h"
+
+// What a name stands for, looked at without following a link.
+enum class TEntryKind {
+  Missing,  // no entry of that name
+  File,     // a plain file
+  Folder,   // a folder
+  Other,    // a link (to anything), a FIFO, a socket or a device
+};
 
 // One entry found by a directory search.
 struct TFindEntry {
   std::string Name;  // GBK, the name alone
-  bool IsDirectory = false;
+  bool IsDirectory = false;  // a folder, or a link to one
+  TEntryKind Kind = TEntryKind::File;
+  // The name means exactly this entry: it holds no control character, and its GBK form
+  // names it again (a host name GBK cannot carry would come back as another name).
+  bool ExactName = true;
+};
+
+// A file another party's feed may hand to the program: a plain file whose name survives the
+// trip into GBK. Anything else is left where it is, never opened, moved or followed.
+inline bool IsFeedFile(const TFindEntry& entry) {
+  return entry.Kind == TEntryKind::File && entry.ExactName;
+}
+
+// A folder claimed by this process (LockFolder), held until destruction.
+class TFolderLock {
+ public:
+  virtual ~TFolderLock() = default;
 };
 
 // A file opened for reading. The lock taken by the open is held until destruction.
@@ -68,6 +93,9 @@ class TPlatform {
   virtual bool FileExists(const std::string& path) = 0;
   // True when `path` names an existing folder.
   virtual bool DirectoryExists(const std::string& path) = 0;
+  // What `path` names, without following a link in its last component (the folders above
+  // it are followed as usual). Missing when nothing, or when the path is none.
+  virtual TEntryKind EntryKind(const std::string& path) = 0;
 
   // --- Changes to folders and whole files: 0 or a Windows error code ---
 
@@ -82,48 +110,71 @@ class TPlatform {
   virtual int CopyFileOver(const std::string& from, const std::string& to) = 0;
 
   // --- Opens: each throws EFailure (code 2, 3, 5, 32 ...) when the open fails ---
+  //
+  // Only a plain file is opened for reading: a folder is refused (5); a link, FIFO, socket
+  // or device is refused (1920) without being followed or opened, and no open ever waits.
 
   // Opens an existing file for reading, no sharing: refused (32) while anyone else has it
   // open through this interface, and holding it keeps everyone else out.
   virtual std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) = 0;
   // Opens an existing file for reading while others may read it too; refused (32) while
-  // someone holds it exclusively.
-  virtual std::unique_ptr<TReadFile> OpenShared(const std::string& path) = 0;
+  // someone holds it exclusively. With `followLink` a link in the last component is
+  // followed to a plain file (for files an administrator may link into place).
+  virtual std::unique_ptr<TReadFile> OpenShared(const std::string& path, bool followLink = false) = 0;
   // Starts the atomic replacement of `path` (see TNewFile), no sharing.
   virtual std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) = 0;
   // Creates `path` empty when no file of that name exists; an existing file is left alone.
   // Returns 0 or a Windows error code.
   virtual int CreateIfMissing(const std::string& path) = 0;
-  // Creates `path` empty, or empties the file of that name where it stands (its old bytes
-  // are gone at once, as a create that truncates does), no sharing: 32 while anyone else
-  // holds it. An empty file has no half state, so no temporary file is involved. Throws
-  // EFailure.
+  // Puts an empty file in place of whatever file has the name `path`, or creates it: the
+  // name is replaced, never written through, so a link there leaves what it leads to as it
+  // was. No sharing: 32 while anyone else holds the old file; 5 for a read-only one or a
+  // folder. Throws EFailure.
   virtual void CreateEmpty(const std::string& path) = 0;
   // Lets go of what the platform kept for reuse during a batch of writes (an empty file,
   // hidden, left when an empty file was replaced). Call at the end of every run.
   virtual void EndOfBatch() = 0;
-  // Appends bytes at the end of an existing file, opened and closed for this call alone.
-  // Throws EFailure (2 when the file does not exist).
+  // Appends bytes at the end of an existing plain file, opened and closed for this call
+  // alone; a link is not written through (1920). Throws EFailure (2 when the file does not
+  // exist).
   virtual void Append(const std::string& path, std::string_view bytes) = 0;
+  // Deletes the temporary files that replacements left in `folder` when their process was
+  // killed: plain files named as this platform names them and held by no live replacement,
+  // nothing else. Returns how many went.
+  virtual int RemoveLeftovers(const std::string& folder) = 0;
+  // Claims `folder` for this process under the hidden file name `name`: 0 with `lock` set,
+  // held until it is destroyed; 32 while another process holds the same claim (`holder`
+  // then names that process, when it can be told); another code when no claim can be made
+  // there (3 for a missing folder).
+  virtual int LockFolder(const std::string& folder, const std::string& name,
+                         std::unique_ptr<TFolderLock>& lock, std::string& holder) = 0;
 
   // --- Time and the program ---
 
   // The local date and time.
   virtual TDateTime Now() = 0;
-  // Pauses the calling thread (the retry pauses of busy files).
-  virtual void Sleep(int milliseconds) = 0;
+  // Pauses the calling thread (the retry pauses of busy files). A raised `stop` ends the
+  // pause at once: false when it did, true when the whole pause went by.
+  virtual bool Sleep(int milliseconds, const TStopSignal* stop = nullptr) = 0;
   // The program file's full path as a drive path. A home folder given with --home stands
   // in for the program's folder: the path is then that folder + "\" + the program's name.
   virtual std::string ProgramPath() = 0;
 
   // --- Drive letters ---
 
-  // Maps drive `letter` (A to Y) to a host folder; Z: is always the host root.
+  // Maps drive `letter` (A to Y) to a host folder; Z: is always the host root. A folder that
+  // is not an absolute host path maps nothing (it would depend on the current folder): the
+  // letter then behaves as unmapped and is remembered among the refused ones.
   virtual void SetDrive(char letter, const std::string& hostRoot) = 0;
+  // The letters whose mapping SetDrive refused, in order ("" when none).
+  virtual std::string RefusedDrives() = 0;
   // The host path (UTF-8) of a drive path; empty with *error set (3) when it has none.
   virtual std::string HostPath(const std::string& path, int* error = nullptr) = 0;
   // The drive path (GBK) of a host path by the longest matching mapping, else Z: + path.
   virtual std::string DrivePath(const std::string& hostPath) = 0;
+  // The host path of a drive path with every link in its existing part resolved, so that
+  // two paths naming one folder give the same text. Empty when the path is none.
+  virtual std::string RealPath(const std::string& path) = 0;
 };
 
 // Whether `name` matches `mask` by the rule FindFiles applies to the last component of its

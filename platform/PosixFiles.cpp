@@ -1,8 +1,13 @@
 #include "PosixFiles.h"
 
+#include <dirent.h>
+#include <sys/sysmacros.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "PosixPaths.h"
 
@@ -149,11 +154,13 @@ int TReplacement::Start(const TResolved& target, const struct stat* modeFrom, bo
   FFolder = target.Parent;
   struct stat old{};
   bool hadOld = false;
-  if (target.Exists) {
+  // Only a plain file is opened: a link, FIFO or device under the name is replaced as a name,
+  // and neither what it leads to nor the device is ever touched.
+  if (target.Kind == TEntryKind::File) {
     // Opened for writing as Windows would, so a read-only file is refused (5).
-    if (const int code = OpenFd(target.Host, O_RDWR, FOld)) return code;
+    if (const int code = OpenFd(target.Host, O_RDWR | O_NOFOLLOW | O_NONBLOCK, FOld)) return code;
     if (const int code = Lock(FOld, LOCK_EX)) return code;
-    hadOld = ::fstat(FOld.Get(), &old) == 0;
+    hadOld = ::fstat(FOld.Get(), &old) == 0 && S_ISREG(old.st_mode);
   }
   // Readers of a mirror need the usual mode, not a private one: the new file is made with
   // the mode it must have, and only bits the creation mask took away are put back.
@@ -261,6 +268,129 @@ int FillFrom(const TFd& source, const struct stat& st, TReplacement& r) {
   const timespec times[2] = {st.st_atim, st.st_mtim};
   ::futimens(r.Fd(), times);
   return 0;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  constexpr std::string_view prefix = kTempPrefix;
+  constexpr std::string_view suffix = ".tmp";
+  if (name.size() != prefix.size() + 6 + suffix.size()) return false;
+  if (name.substr(0, prefix.size()) != prefix || name.substr(name.size() - suffix.size()) != suffix) return false;
+  for (const char c : name.substr(prefix.size(), 6))
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+int RemoveTemporaries(const std::string& folder) {
+  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return 0;
+  DIR* stream = ::fdopendir(dir.Get());
+  if (!stream) return 0;
+  dir.Release();  // the stream owns it now
+  int removed = 0;
+  while (const dirent* e = ::readdir(stream)) {
+    if (!IsTemporaryName(e->d_name)) continue;
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    // A replacement still at work holds its file locked: that one is left to finish.
+    TFd fd(::openat(::dirfd(stream), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st{};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (::unlinkat(::dirfd(stream), e->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(stream);
+  return removed;
+}
+
+namespace {
+
+// A claim on a folder: the lock file, locked, removed again before it is let go so that the
+// folder is left as it was found.
+class TPosixFolderLock final : public TFolderLock {
+ public:
+  TPosixFolderLock(TFd fd, std::string path, const struct stat& st)
+      : FFd(std::move(fd)), FPath(std::move(path)), FDev(st.st_dev), FIno(st.st_ino) {}
+  ~TPosixFolderLock() override {
+    // Removed while still locked: whoever opened it meanwhile finds, once it has the lock,
+    // that the name no longer leads to it, and claims afresh.
+    struct stat now{};
+    if (::lstat(FPath.c_str(), &now) == 0 && now.st_dev == FDev && now.st_ino == FIno) ::unlink(FPath.c_str());
+  }
+
+ private:
+  TFd FFd;
+  std::string FPath;
+  dev_t FDev;
+  ino_t FIno;
+};
+
+// The process that holds a flock on the file (`st` its stat), from the kernel's list of
+// locks: its number and its program's name, or "" when it cannot be told.
+std::string FlockHolder(const struct stat& st) {
+  std::ifstream locks("/proc/locks");
+  char id[32];
+  std::snprintf(id, sizeof id, "%02x:%02x:%llu", ::major(st.st_dev), ::minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  for (std::string line; std::getline(locks, line);) {
+    // "1: FLOCK  ADVISORY  WRITE 1234 fd:00:5678 0 EOF"
+    std::istringstream fields(line);
+    std::string number, type, mode, access, pid, file;
+    if (!(fields >> number >> type >> mode >> access >> pid >> file)) continue;
+    if (type != "FLOCK" || file != id) continue;
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string program;
+    std::getline(comm, program);
+    return program.empty() ? pid : pid + " (" + program + ")";
+  }
+  return {};
+}
+
+}  // namespace
+
+int ClaimFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                std::string& holder) {
+  const std::string path = JoinHost(folder, name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    TFd fd;
+    // Read-only: the file is only ever locked, never written, whatever a stranger made of it.
+    if (const int code = OpenFd(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, fd, 0644))
+      return code == kErrPathNotFound && errno == ELOOP ? kErrNotAFile : code;
+    struct stat st{};
+    if (::fstat(fd.Get(), &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return kErrNotAFile;
+    int rc;
+    do {
+      rc = ::flock(fd.Get(), LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      if (errno != EWOULDBLOCK) return LastError();
+      holder = FlockHolder(st);
+      return kErrSharingViolation;
+    }
+    struct stat now{};
+    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      lock = std::make_unique<TPosixFolderLock>(std::move(fd), path, st);
+      return 0;
+    }
+    // The holder before us removed it as we opened it: the claim starts again on a new file.
+  }
+  return kErrSharingViolation;
+}
+
+std::string ResolvedHostPath(const std::string& host) {
+  std::string head = host;
+  std::string tail;
+  for (;;) {
+    if (char* real = ::realpath(head.empty() ? "/" : head.c_str(), nullptr)) {
+      std::string out = real;
+      std::free(real);
+      if (!tail.empty()) out = JoinHost(out == "/" ? "" : out, tail);
+      return out;
+    }
+    const auto slash = head.find_last_of('/');
+    if (slash == std::string::npos || head.empty()) return host;
+    tail = tail.empty() ? head.substr(slash + 1) : head.substr(slash + 1) + "/" + tail;
+    head.resize(slash);
+  }
 }
 
 }  // namespace posixfiles

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "Platform.h"
 #include "PosixPaths.h"
@@ -194,5 +195,19 @@ class TPosixNewFile final : public TNewFile {
 
 // Copies an opened source (`st` its stat) into a replacement, with its modification time.
 int FillFrom(const TFd& source, const struct stat& st, TReplacement& r);
+
+// Deletes the temporary files of replacements in the host folder `folder` that no live
+// replacement holds (see TPlatform::RemoveLeftovers). Returns how many went.
+int RemoveTemporaries(const std::string& folder);
+// Whether `name` is a temporary file's name as TReplacement makes them.
+bool IsTemporaryName(std::string_view name);
+
+// Claims the host folder `folder` through the lock file `name` in it (see
+// TPlatform::LockFolder).
+int ClaimFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                std::string& holder);
+
+// `host` with every link in its longest existing part resolved.
+std::string ResolvedHostPath(const std::string& host);
 
 }  // namespace posixfiles

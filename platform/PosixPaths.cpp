@@ -47,6 +47,12 @@ struct TDirCloser {
 
 }  // namespace
 
+TEntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return TEntryKind::File;
+  if (S_ISDIR(mode)) return TEntryKind::Folder;
+  return TEntryKind::Other;
+}
+
 std::string JoinHost(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder == "/") return "/" + name;
   return folder + "/" + name;
@@ -146,6 +152,16 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
 
 namespace {
 
+// Fills in what the entry found at r.Host is; a link is looked at, then followed.
+void StatFound(TResolved& r) {
+  struct stat st{};
+  if (lstat(r.Host.c_str(), &st) != 0) return;
+  r.Kind = KindOfMode(st.st_mode);
+  if (S_ISLNK(st.st_mode) && stat(r.Host.c_str(), &st) != 0) return;  // dangling
+  r.Exists = true;
+  r.IsDir = S_ISDIR(st.st_mode);
+}
+
 // The entry FindEntry would choose for `name` in `folder` when none is named exactly so.
 std::string FindOtherEntry(const std::string& folder, const struct stat& folderStat,
                            const std::string& name, TFolderNames* names) {
@@ -187,6 +203,7 @@ bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* n
       r.Name = std::move(given);
       r.Host = std::move(host);
       r.Present = true;
+      r.Kind = KindOfMode(st.st_mode);
       if (S_ISLNK(st.st_mode) && stat(r.Host.c_str(), &st) != 0) return true;  // dangling
       r.Exists = true;
       r.IsDir = S_ISDIR(st.st_mode);
@@ -208,10 +225,7 @@ bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* n
   r.Present = !other.empty();
   r.Name = r.Present ? other : given;
   r.Host = JoinHost(folder, r.Name);
-  if (r.Present && stat(r.Host.c_str(), &st) == 0) {
-    r.Exists = true;
-    r.IsDir = S_ISDIR(st.st_mode);
-  }
+  if (r.Present) StatFound(r);
   return true;
 }
 
@@ -244,6 +258,7 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names
     r.Parent = r.Host;
     r.ParentExists = folderExists;
     r.Present = r.Exists = r.IsDir = folderExists;
+    r.Kind = folderExists ? TEntryKind::Folder : TEntryKind::Missing;
     return r;
   }
   const std::size_t folders = count - 1;
@@ -270,10 +285,7 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names
   if (name.empty()) name = GbkToUtf8(parsed.Parts.back());
   r.Name = name;
   r.Host = JoinHost(folder, name);
-  if (r.Present && stat(r.Host.c_str(), &st) == 0) {
-    r.Exists = true;
-    r.IsDir = S_ISDIR(st.st_mode);
-  }
+  if (r.Present) StatFound(r);
   return r;
 }
 

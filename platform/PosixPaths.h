@@ -3,10 +3,14 @@
 // POSIX platform does before every operation, and the wildcard match of directory search.
 // Internal to the platform folder.
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Platform.h"
 
 namespace posixpaths {
 
@@ -34,7 +38,11 @@ struct TResolved {
   bool Present = false;      // an entry of that name exists (a dangling link included)
   bool Exists = false;       // ... and it is something (stat follows links)
   bool IsDir = false;
+  TEntryKind Kind = TEntryKind::Missing;  // the entry itself, its link not followed
 };
+
+// The kind of an entry by its lstat mode.
+TEntryKind KindOfMode(mode_t mode);
 
 class TFolderNames;
 

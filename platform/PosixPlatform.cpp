@@ -21,6 +21,21 @@ namespace {
 // the path is.
 int MissingCode(const TResolved& r) { return r.ParentExists ? kErrFileNotFound : kErrPathNotFound; }
 
+// The code for an entry that is there but is no plain file to read or write.
+int NotAFileCode(TEntryKind kind) { return kind == TEntryKind::Folder ? kErrAccessDenied : kErrNotAFile; }
+
+// Whether a host name is one the program can name again: no control character, and its GBK
+// form converts back to it byte for byte.
+bool IsExactName(const std::string& host, const std::string& gbk) {
+  bool ascii = true;
+  for (const char c : host) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) return false;
+    ascii = ascii && b < 0x80;
+  }
+  return ascii || GbkToUtf8(gbk) == host;
+}
+
 struct TTarget {
   int Error = 0;      // the path is none (3) or holds a bad character (123)
   TResolved R;
@@ -57,29 +72,27 @@ bool OpenAsWritten(const TParsedPath& parsed, int flags, TFd& fd, std::string& h
   return fd.Valid();
 }
 
-// Opens an existing file with `flags`: the path as written first, else the path looked up,
-// for another spelling or the error. A folder opened as written is the caller's to tell. 0 or
-// the code.
-int OpenExistingFd(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
-                   const std::string& path, int flags, TFd& fd) {
+// Opens an existing plain file with `flags` (`st` its stat): the path as written first, else
+// the path looked up, for another spelling or the error. The open neither waits (a FIFO) nor
+// follows a link in the last component unless `followLink`; whatever it opened that is no
+// plain file is let go again. 0 or the code.
+int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
+                 const std::string& path, int flags, bool followLink, TFd& fd, struct stat& st) {
+  flags |= O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);
   const TParsedPath parsed = Parse(lock, drives, path, false);
   if (parsed.Error) return parsed.Error;
   std::string host;
-  if (OpenAsWritten(parsed, flags, fd, host)) return 0;
-  const TResolved r = Lookup(parsed, false, names);
-  if (!r.Exists) return MissingCode(r);
-  if (r.IsDir) return kErrAccessDenied;
-  return OpenFd(r.Host, flags, fd);
-}
-
-// Opens an existing file for reading (`st` its stat); a folder is refused (5).
-int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
-                 const std::string& path, TFd& fd, struct stat& st) {
-  if (const int code = OpenExistingFd(lock, drives, names, path, O_RDONLY, fd)) return code;
+  if (!OpenAsWritten(parsed, flags, fd, host)) {
+    const TResolved r = Lookup(parsed, false, names);
+    if (!r.Present || (followLink && !r.Exists)) return MissingCode(r);
+    if (r.IsDir) return kErrAccessDenied;
+    if (!followLink && r.Kind != TEntryKind::File) return NotAFileCode(r.Kind);
+    if (const int code = OpenFd(r.Host, flags, fd)) return code;
+  }
   if (::fstat(fd.Get(), &st) != 0) return LastError();
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     fd.Reset();
-    return kErrAccessDenied;
+    return NotAFileCode(KindOfMode(st.st_mode));
   }
   return 0;
 }
@@ -113,12 +126,26 @@ std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
     if (host == "." || host == ".." || host.rfind(kTempPrefix, 0) == 0) continue;
     std::string gbk = Utf8ToGbk(host);
     if (!WildMatch(wildcard, gbk)) continue;
-    bool isDir = e->d_type == DT_DIR;
-    if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+    // The listing tells what each entry is; only a link, or a file system that does not
+    // say, costs a look of its own.
+    TEntryKind kind = TEntryKind::Other;
+    switch (e->d_type) {
+      case DT_REG: kind = TEntryKind::File; break;
+      case DT_DIR: kind = TEntryKind::Folder; break;
+      case DT_UNKNOWN: {
+        struct stat st{};
+        if (::lstat(JoinHost(r.Parent, host).c_str(), &st) == 0) kind = KindOfMode(st.st_mode);
+        break;
+      }
+      default: break;
+    }
+    bool isDir = kind == TEntryKind::Folder;
+    if (e->d_type == DT_LNK || (e->d_type == DT_UNKNOWN && kind == TEntryKind::Other)) {
       struct stat st{};
       isDir = ::stat(JoinHost(r.Parent, host).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-    found.push_back(TFound{UpperAscii(host), host, TFindEntry{std::move(gbk), isDir}});
+    const bool exact = IsExactName(host, gbk);
+    found.push_back(TFound{UpperAscii(host), host, TFindEntry{std::move(gbk), isDir, kind, exact}});
   }
   ::closedir(dir);
   // The order NTFS keeps its folders in: by the upper-cased name.
@@ -141,6 +168,11 @@ bool TPosixPlatform::DirectoryExists(const std::string& path) {
   return t.Error == 0 && t.R.Exists && t.R.IsDir;
 }
 
+TEntryKind TPosixPlatform::EntryKind(const std::string& path) {
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  return t.Error ? TEntryKind::Missing : t.R.Kind;
+}
+
 int TPosixPlatform::CreateDir(const std::string& path) {
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
   if (t.Error) return t.Error;
@@ -155,9 +187,10 @@ int TPosixPlatform::DeleteFile(const std::string& path) {
   if (t.Error) return t.Error;
   if (!t.R.Present) return MissingCode(t.R);
   if (t.R.IsDir) return kErrAccessDenied;
-  // A file someone holds open through this interface cannot be deleted, as on Windows.
+  // A file someone holds open through this interface cannot be deleted, as on Windows. Only
+  // a plain file is opened for that: a link goes as the link.
   TFd fd;
-  if (t.R.Exists && OpenFd(t.R.Host, O_RDONLY | O_NONBLOCK, fd) == 0)
+  if (t.R.Kind == TEntryKind::File && OpenFd(t.R.Host, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, fd) == 0)
     if (const int code = Lock(fd, LOCK_EX)) return code;
   if (::unlink(t.R.Host.c_str()) != 0) return LastError();
   return 0;
@@ -172,12 +205,13 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
   {
     const TParsedPath parsed = Parse(FDrivesLock, FDrives, from, false);
     if (parsed.Error) return parsed.Error;
-    if (OpenAsWritten(parsed, O_RDONLY | O_NONBLOCK, sourceFd, source.Host)) {
+    if (OpenAsWritten(parsed, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, sourceFd, source.Host)) {
       source.Present = source.Exists = true;
     } else {
       source = Lookup(parsed, false, FNames.get());
       if (!source.Present) return MissingCode(source);
-      if (source.Exists && !source.IsDir) (void)OpenFd(source.Host, O_RDONLY | O_NONBLOCK, sourceFd);
+      if (source.Kind == TEntryKind::File)
+        (void)OpenFd(source.Host, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, sourceFd);
     }
   }
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
@@ -199,9 +233,9 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
     if (const int code = Lock(sourceFd, LOCK_EX)) return code;
   const int moved = RenameNoReplace(source.Host, destination);
   if (moved != 17) return moved;  // done, or failed for a reason a copy would not mend
-  // Folders do not move across devices; only such a move needs to know what it moves.
+  // Only a plain file is copied across devices; only such a move needs to know what it moves.
   struct stat st{};
-  if (!sourceFd.Valid() || ::fstat(sourceFd.Get(), &st) != 0 || S_ISDIR(st.st_mode)) return 17;
+  if (!sourceFd.Valid() || ::fstat(sourceFd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return 17;
 
   // Across file systems: copy into the destination folder, put it in place without
   // replacing anything, then delete the source. When the source cannot be deleted the copy
@@ -224,7 +258,8 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
 int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to) {
   TFd source;
   struct stat st{};
-  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), from, source, st)) return code;
+  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), from, O_RDONLY, false, source, st))
+    return code;
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
   if (t.Error) return t.Error;
   if (const int code = Lock(source, LOCK_SH)) return code;
@@ -235,20 +270,21 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
   return r.Commit();
 }
 
-std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& path, int lock) {
+std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& path, int lock, bool followLink) {
   TFd fd;
   struct stat st{};
-  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, fd, st)) throw IoFailure(code);
+  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_RDONLY, followLink, fd, st))
+    throw IoFailure(code);
   if (const int code = Lock(fd, lock)) throw IoFailure(code);
   return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size);
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
-  return OpenForReading(path, LOCK_EX);
+  return OpenForReading(path, LOCK_EX, false);
 }
 
-std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path) {
-  return OpenForReading(path, LOCK_SH);
+std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path, bool followLink) {
+  return OpenForReading(path, LOCK_SH, followLink);
 }
 
 std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& path) {
@@ -264,13 +300,13 @@ void TPosixPlatform::CreateEmpty(const std::string& path) {
   for (int attempt = 0;; ++attempt) {
     const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
     if (t.Error) throw IoFailure(t.Error);
-    if (t.R.Exists) {
-      if (t.R.IsDir) throw IoFailure(kErrAccessDenied);
-      // Opened for writing as Windows would, so a read-only file is refused (5).
-      TFd fd;
-      if (const int code = OpenFd(t.R.Host, O_RDWR, fd)) throw IoFailure(code);
-      if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
-      if (::ftruncate(fd.Get(), 0) != 0) throw IoFailure(LastError());
+    if (t.R.Present) {
+      // The name is given an empty file of its own. Emptying the old file where it stands
+      // would empty whatever a link or a second name of it leads to as well.
+      TReplacement r;
+      if (const int code = r.Start(t.R, nullptr, false)) throw IoFailure(code);
+      r.OfferOldTo(FSpare.get());
+      if (const int code = r.Commit()) throw IoFailure(code);
       return;
     }
     if (!t.R.ParentExists) throw IoFailure(kErrPathNotFound);
@@ -297,8 +333,8 @@ int TPosixPlatform::CreateIfMissing(const std::string& path) {
 
 void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
   TFd fd;
-  // A folder cannot be opened for writing, so one never gets past the open.
-  if (const int code = OpenExistingFd(FDrivesLock, FDrives, FNames.get(), path, O_WRONLY | O_APPEND, fd))
+  struct stat st{};
+  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_WRONLY | O_APPEND, false, fd, st))
     throw IoFailure(code);
   if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
   const char* p = bytes.data();
@@ -315,10 +351,26 @@ void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
   }
 }
 
+int TPosixPlatform::RemoveLeftovers(const std::string& folder) {
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), folder);
+  if (t.Error || t.R.Kind != TEntryKind::Folder) return 0;
+  return RemoveTemporaries(t.R.Host);
+}
+
+int TPosixPlatform::LockFolder(const std::string& folder, const std::string& name,
+                               std::unique_ptr<TFolderLock>& lock, std::string& holder) {
+  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), folder);
+  if (t.Error) return t.Error;
+  if (!t.R.Exists || !t.R.IsDir) return kErrPathNotFound;
+  return ClaimFolder(t.R.Host, name, lock, holder);
+}
+
 TDateTime TPosixPlatform::Now() { return SystemNow(); }
 
-void TPosixPlatform::Sleep(int milliseconds) {
+bool TPosixPlatform::Sleep(int milliseconds, const TStopSignal* stop) {
+  if (stop) return !stop->Wait(milliseconds);
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  return true;
 }
 
 std::string TPosixPlatform::ProgramPath() {
@@ -332,12 +384,23 @@ void TPosixPlatform::SetDrive(char letter, const std::string& hostRoot) {
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   if (letter < 'A' || letter > 'Y') return;
   std::lock_guard<std::mutex> guard(FDrivesLock);
-  if (hostRoot.empty()) {
+  if (hostRoot.empty() || hostRoot[0] != '/') {
     FDrives.erase(letter);
+    if (!hostRoot.empty() && FRefusedDrives.find(letter) == std::string::npos) FRefusedDrives += letter;
     return;
   }
   const std::string root = NormalHostPath(hostRoot);
   FDrives[letter] = root == "/" ? std::string() : root;
+}
+
+std::string TPosixPlatform::RefusedDrives() {
+  std::lock_guard<std::mutex> guard(FDrivesLock);
+  return FRefusedDrives;
+}
+
+std::string TPosixPlatform::RealPath(const std::string& path) {
+  const std::string host = HostPath(path);
+  return host.empty() ? host : ResolvedHostPath(host);
 }
 
 std::string TPosixPlatform::HostPath(const std::string& path, int* error) {

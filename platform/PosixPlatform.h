@@ -26,32 +26,39 @@ class TPosixPlatform final : public TPlatform {
   std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
+  TEntryKind EntryKind(const std::string& path) override;
   int CreateDir(const std::string& path) override;
   int DeleteFile(const std::string& path) override;
   int MoveFile(const std::string& from, const std::string& to) override;
   int CopyFileOver(const std::string& from, const std::string& to) override;
   std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) override;
-  std::unique_ptr<TReadFile> OpenShared(const std::string& path) override;
+  std::unique_ptr<TReadFile> OpenShared(const std::string& path, bool followLink = false) override;
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
   void CreateEmpty(const std::string& path) override;
   void EndOfBatch() override;
   void Append(const std::string& path, std::string_view bytes) override;
+  int RemoveLeftovers(const std::string& folder) override;
+  int LockFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                 std::string& holder) override;
   TDateTime Now() override;
-  void Sleep(int milliseconds) override;
+  bool Sleep(int milliseconds, const TStopSignal* stop = nullptr) override;
   std::string ProgramPath() override;
   void SetDrive(char letter, const std::string& hostRoot) override;
+  std::string RefusedDrives() override;
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
+  std::string RealPath(const std::string& path) override;
 
  private:
-  // Opens an existing file for reading under flock `lock` (LOCK_EX or LOCK_SH).
-  std::unique_ptr<TReadFile> OpenForReading(const std::string& path, int lock);
+  // Opens an existing plain file for reading under flock `lock` (LOCK_EX or LOCK_SH).
+  std::unique_ptr<TReadFile> OpenForReading(const std::string& path, int lock, bool followLink);
 
   std::string FHostProgramPath;
   std::string FHomeDir;
   std::mutex FDrivesLock;               // the form's thread and a run's thread both resolve paths
   std::map<char, std::string> FDrives;  // upper-case letter -> host folder, without trailing "/"
+  std::string FRefusedDrives;           // letters whose folder was no absolute path
   // The names of the folders new files were looked up in, so the next new name in them
   // costs no reading of the folder.
   std::unique_ptr<posixpaths::TFolderNames> FNames;

@@ -51,6 +51,16 @@ inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // +
 inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
 inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
 
+// What a run leaves alone in a feed it does not trust, and runs that must not start.
+inline const std::string RefusedNotAFile = Utf8ToGbk("不是普通文件，未处理：");  // + path
+inline const std::string RefusedOddName = Utf8ToGbk("文件名含有无法处理的字符，未处理：");  // + path
+inline const std::string RunBusy = Utf8ToGbk("另一个运行正在使用此文件夹，本次不运行：");  // + folder
+inline const std::string RunBusyProcess = Utf8ToGbk("（进程 %s）");
+inline const std::string SettingsRefused = Utf8ToGbk("设置会让运行写入原始路径，本次不运行：");  // + problems
+inline const std::string SameOrInside = Utf8ToGbk(" 与 %s 相同或在其中");  // key + this
+inline const std::string NotAbsolute = Utf8ToGbk(" 不是绝对路径");  // DRIVES\letter + this
+inline const std::string ProblemSeparator = Utf8ToGbk("；");
+
 // --- The form ---
 inline const std::string FormCaption = "Lorvane";
 inline const std::string LabelShSource = Utf8ToGbk("原始上海路径");

@@ -1,0 +1,24 @@
+#pragma once
+// A stop request that a sleeping thread hears at once: raised from any thread, or from a
+// signal handler, it ends every wait on it now and later.
+
+#include <atomic>
+#include <cstdint>
+
+class TStopSignal {
+ public:
+  TStopSignal();
+  ~TStopSignal();
+  TStopSignal(const TStopSignal&) = delete;
+  TStopSignal& operator=(const TStopSignal&) = delete;
+
+  // Safe from any thread and from a signal handler.
+  void Raise() noexcept;
+  bool Raised() const noexcept { return FRaised.load(); }
+  // Waits up to `milliseconds`: true when the signal is raised, before or meanwhile.
+  bool Wait(int milliseconds) const noexcept;
+
+ private:
+  std::atomic<bool> FRaised{false};
+  std::intptr_t FHandle = -1;  // what a waiter blocks on: an eventfd here
+};
