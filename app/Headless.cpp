@@ -124,6 +124,15 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
     err << failure.what() << '\n' << std::flush;
     return kRunFailed;
   }
+  switch (run.Outcome()) {
+    case TRunOutcome::Busy:
+      err << "lorvane: " << ConsoleText(run.BusyNotice()) << '\n' << std::flush;
+      return kRunBusy;
+    case TRunOutcome::Refused:
+      return kRunNotRun;  // the run reported why on the console already
+    case TRunOutcome::Ran:
+      break;
+  }
   if (run.Terminated()) {
     err << "lorvane: the run was stopped before its end\n" << std::flush;
     return kRunFailed;

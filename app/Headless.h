@@ -9,7 +9,9 @@ class TPlatform;
 enum : int {
   kRunClean = 0,    // the run ended and reported no failure
   kRunFailed = 1,   // the run reported a failure (it set the status text), or was stopped
-  kRunNotRun = 2,   // nothing ran: bad usage, or LASTFILETIME is not a date and time
+  kRunNotRun = 2,   // nothing ran: bad usage, LASTFILETIME is not a date and time, or the
+                    // settings would make the run write into a source root
+  kRunBusy = 3,     // nothing ran: another run works on one of the same folders
 };
 
 // Reads section OPTION of the settings file as the form loads it (SRC, DES, SZSRC, SZDES,

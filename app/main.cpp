@@ -1,12 +1,15 @@
 // Program start: the form, or with --once a single run without any window.
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "Clock.h"
@@ -14,6 +17,7 @@
 #include "Headless.h"
 #include "Platform.h"
 #include "PosixPlatform.h"
+#include "QtText.h"
 #include "uMain.h"
 
 namespace {
@@ -33,8 +37,11 @@ const char kHelp[] =
     "              failure notice) to standard error, both UTF-8. SIGINT or SIGTERM\n"
     "              stops the run before its next stock.\n"
     "              Exit status: 0 the run reported no failure; 1 it reported one (or\n"
-    "              was stopped); 2 nothing ran (bad usage, or LASTFILETIME in the\n"
-    "              settings is not a date and time).\n"
+    "              was stopped); 2 nothing ran (bad usage, LASTFILETIME in the\n"
+    "              settings is not a date and time, or the settings would make the\n"
+    "              run write into a source root or map a drive to a relative path);\n"
+    "              3 nothing ran because another run works on one of the same\n"
+    "              folders (standard error names the folder and the process).\n"
     "  --home DIR  DIR stands in for the program's folder: the settings file (the\n"
     "              program's name in capitals + .INI, e.g. LORVANE.INI, found without\n"
     "              regard to case) and the daily logs UniteLogyyyy-mm-dd.txt live there.\n"
@@ -67,6 +74,23 @@ void ArmScreenshot(TfrmMain& form) {
     });
     poll->start(100);
   });
+}
+
+// Claims the settings folder for this form; false, after telling the user, when another
+// form has it.
+bool ClaimSettingsFolder(TPlatform& fs, std::unique_ptr<TFolderLock>& lock) {
+  std::string home = ProgramDir(fs);
+  if (!home.empty()) home.pop_back();
+  std::string holder;
+  if (fs.LockFolder(home, ".~lorvane.form.lock", lock, holder) != kErrSharingViolation) return true;
+  const QString text = QStringLiteral("Lorvane already runs with the settings in %1%2.")
+                           .arg(QString::fromStdString(fs.HostPath(home)),
+                                holder.empty() ? QString() : QStringLiteral(" (process %1)").arg(QString::fromStdString(holder)));
+  std::cerr << "lorvane: " << text.toStdString() << "\n";
+  // Nobody could read a box on a platform without a screen.
+  if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+    QMessageBox::critical(nullptr, QtFromGbk(ProgramTitle(fs.ProgramPath())), text);
+  return false;
 }
 
 }  // namespace
@@ -120,6 +144,10 @@ int main(int argc, char** argv) {
 
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
+  // One form per settings folder: two would run their timers over the same feed and write
+  // the same settings file.
+  std::unique_ptr<TFolderLock> formLock;
+  if (!ClaimSettingsFolder(fs, formLock)) return kRunBusy;
   TfrmMain frmMain(fs);
   frmMain.show();
   ArmScreenshot(frmMain);

@@ -36,9 +36,11 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
   LogToForm();
 
   // The new index replaces the old one whole: nothing is read from it.
-  TIndex index(FPlatform, dir + "\\" + baseName + ".F10", true);
+  TIndex index(FPlatform, dir + "\\" + baseName + kIndexExtension, true, &FStop);
 
-  // Another program may be writing the text; wait it out, and give up quietly.
+  // Another program may be writing the text; wait it out, and give up quietly. A stop
+  // request ends the wait and leaves the old index as it is: the text it would have been
+  // made from was not read.
   const std::string textPath = dir + "\\" + baseName + ".txt";
   TLines lines;
   bool loaded = false;
@@ -47,7 +49,7 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
       lines = LoadLines(FPlatform, textPath);
       loaded = true;
     } catch (const EFailure&) {
-      FPlatform.Sleep(kLoadPauseMs);
+      if (!FPlatform.Sleep(kLoadPauseMs, &FStop)) throw EStopped();
     }
   }
   if (!loaded) {
@@ -95,4 +97,5 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
     throw;
   }
   index.Release();
+  if (index.Interrupted()) throw EStopped();
 }

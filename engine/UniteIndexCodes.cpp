@@ -32,6 +32,16 @@ void TUniteThread::UniteIndexCodes() {
     ReportFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error));
     return;
   }
+  // The template lies in the Shanghai source root, where the feed writes: a link or a
+  // special file under its name is never read, nor replaced by the index's release.
+  if (!codes.empty() && !FSrcPath.empty()) {
+    const std::string templatePath = FSrcPath + "\\000001" + kIndexExtension;
+    const TEntryKind kind = FPlatform.EntryKind(templatePath);
+    if (kind == TEntryKind::Folder || kind == TEntryKind::Other) {
+      Refuse(Texts::RefusedNotAFile, templatePath);
+      return;
+    }
+  }
   for (const auto& [name, code] : codes) {
     if (Terminated()) break;
     try {
@@ -40,6 +50,8 @@ void TUniteThread::UniteIndexCodes() {
         UniteIndexCode("1", code);
       else if (name.find("SZ") != std::string::npos)
         UniteIndexCode("2", code);
+    } catch (const EStopped&) {
+      break;  // the composites left are built by the next run
     } catch (const EFailure& failure) {
       ReportFailure(failure.Message());
     } catch (const std::exception& failure) {
@@ -68,7 +80,8 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
   const std::vector<std::string> mirrors = MirrorsOf(market);
 
   // A failure to load it goes to the caller: no file of this code is touched.
-  TIndex templateIndex(FPlatform, FSrcPath + "\\000001.F10", false);
+  TIndex templateIndex(FPlatform, FSrcPath + "\\000001" + kIndexExtension, false, &FStop);
+  if (templateIndex.Interrupted()) throw EStopped();
   try {
     FPlatform.CreateEmpty(composite);
     FTitles.clear();
@@ -77,13 +90,15 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
       AppendTextFile(composite, drive + FieldText(record.TextFile), FieldText(record.Title));
     }
     for (const std::string& mirror : mirrors)
-      CopyFileOver(composite, mirror + "\\" + code + ".txt");
+      CopyToMirror(composite, mirror + "\\" + code + ".txt");
     if (FMakeIndex) {
       const std::string dir = DirectoryPart(composite);
       GenerateIndex(dir, code, market == "1" ? std::uint8_t{0} : std::uint8_t{2});
       for (const std::string& mirror : mirrors)
-        CopyFileOver(dir + "\\" + code + ".F10", mirror + "\\" + code + ".F10");
+        CopyToMirror(dir + "\\" + code + kIndexExtension, mirror + "\\" + code + kIndexExtension);
     }
+  } catch (const EStopped&) {
+    throw;
   } catch (const EFailure& failure) {
     ReportFailure(failure.Message());
   } catch (const std::exception& failure) {
@@ -100,10 +115,17 @@ void TUniteThread::AppendTextFile(const std::string& target, const std::string& 
     LogToFile();
     return;
   }
-  if (!FPlatform.FileExists(source)) {
-    FMessage = source + Texts::Ellipses;
-    LogToFile();
-    return;
+  // Looked at without following a link: a template text is read only when it is a plain
+  // file, and a link or special file under its name is reported once and skipped.
+  switch (FPlatform.EntryKind(source)) {
+    case TEntryKind::File: break;
+    case TEntryKind::Other:
+      Refuse(Texts::RefusedNotAFile, source);
+      return;
+    default:
+      FMessage = source + Texts::Ellipses;
+      LogToFile();
+      return;
   }
   // Collected before the join: a text that then fails to join keeps its title.
   if (FMakeIndex && !title.empty()) FTitles.push_back(title);

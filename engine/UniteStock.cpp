@@ -98,7 +98,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     FMessage = Texts::MergeStart + code + "...";
     LogToForm();
 
-    const std::string stagingIndex = stageDir + "\\" + code + ".F10";
+    const std::string stagingIndex = stageDir + "\\" + code + kIndexExtension;
     const std::string textPath = target + "\\" + code + ".txt";
     const std::vector<std::string> mirrors = MirrorsOf(FMarket);
 
@@ -106,7 +106,10 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     if (merged) {
       // Leaving this block by a failure destroys the index unsaved: the staging index
       // stays as it was.
-      TIndex index(FPlatform, stagingIndex, false);
+      TIndex index(FPlatform, stagingIndex, false, &FStop);
+      // Stopped while the index was busy: nothing of the stock is touched, and its mark
+      // brings it back to the next run.
+      if (index.Interrupted()) throw EStopped();
       // The old text goes first, so a stock that fails half way never leaves a text that
       // looks merged but is stale.
       FPlatform.CreateEmpty(textPath);
@@ -129,20 +132,22 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
     if (FMakeIndex) {
       GenerateIndex(target, code, FMarket == "2" ? std::uint8_t{2} : std::uint8_t{0});
-      CopyToMirrors(target + "\\" + code + ".F10", mirrors, code + ".F10");
+      CopyToMirrors(target + "\\" + code + kIndexExtension, mirrors, code + kIndexExtension);
     }
 
+    // A stock whose staging index was missing (its copy failed) wrote no text: it is not
+    // done, keeps its mark, and is merged again once the copy succeeds.
+    if (!merged) return;
     FMessage = code + Texts::MergeDone;
     LogToForm();
-    // Done: the next run need not come back to this stock. A stock whose staging index was
-    // missing (its copy failed) keeps the mark and is merged again once the copy succeeds.
-    // The mark is not deleted here but becomes the next stock's (deleting a file per stock
-    // makes every later file creation slower on some file systems); a process stopped before
-    // that costs one more merge of the same files, nothing else.
-    if (merged) {
-      DropSpareMark();
-      FSpareMark = mark;
-    }
+    // Done: the next run need not come back to this stock. The mark is not deleted here but
+    // becomes the next stock's (deleting a file per stock makes every later file creation
+    // slower on some file systems); a process stopped before that costs one more merge of
+    // the same files, nothing else.
+    DropSpareMark();
+    FSpareMark = mark;
+  } catch (const EStopped&) {
+    // Left as it stands for the next run, which the mark brings it back to.
   } catch (const EFailure& failure) {
     ReportFailure(failure.Message());
   } catch (const std::exception& failure) {

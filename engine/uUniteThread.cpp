@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <set>
@@ -15,7 +16,9 @@
 #include "Convert.h"
 #include "Failure.h"
 #include "FolderListing.h"
+#include "Index.h"
 #include "IniFile.h"
+#include "MirrorBacklog.h"
 #include "Platform.h"
 #include "StageMark.h"
 #include "Texts.h"
@@ -36,12 +39,44 @@ std::string StageFolder(const std::string& source, const std::string& code) {
   return source + "\\DATA\\" + code;
 }
 
-// Makes sure that the folder `path` exists, creating its last level only. A folder that
-// neither exists nor can be made (a missing parent, a file of that name) is a failure.
-void ForceLastLevel(TPlatform& fs, const std::string& path) {
-  if (fs.DirectoryExists(path)) return;
-  if (fs.CreateDir(path) == 0) return;  // made now: there is nothing more to ask
-  if (!fs.DirectoryExists(path)) throw EFailure(path + Texts::DirCreateError);
+// Makes sure that the folder `path` exists, creating its last level only; true when it was
+// there already. A folder that neither exists nor can be made (a missing parent, a file of
+// that name) is a failure, and so is a link under that name: the archive and the stages
+// are real folders inside their source root, never a way out of it.
+bool ForceLastLevel(TPlatform& fs, const std::string& path) {
+  switch (fs.EntryKind(path)) {
+    case TEntryKind::Folder: return true;
+    case TEntryKind::Missing: break;
+    default: throw EFailure(path + Texts::DirCreateError);
+  }
+  if (fs.CreateDir(path) == 0) return false;  // made now: there is nothing more to ask
+  if (fs.EntryKind(path) != TEntryKind::Folder) throw EFailure(path + Texts::DirCreateError);
+  return true;
+}
+
+// A name as it can stand in a log line: control characters shown as \xNN, and every byte
+// of a name that GBK cannot carry shown so too, so that the line names the entry exactly.
+std::string Printable(const std::string& dir, const TFindEntry& entry) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string name;
+  for (const char c : entry.Name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || (!entry.ExactName && b >= 0x80)) {
+      name += "\\x";
+      name += kHex[b >> 4];
+      name += kHex[b & 15];
+    } else {
+      name += c;
+    }
+  }
+  return dir + "\\" + name;
+}
+
+// Whether `inner` (a real host path) is `outer` or lies inside it.
+bool SameOrInside(const std::string& inner, const std::string& outer) {
+  if (inner.empty() || outer.empty()) return false;
+  if (outer == "/" || inner == outer) return true;
+  return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
 }
 
 }  // namespace
@@ -66,6 +101,8 @@ void TUniteThread::Start() {
 void TUniteThread::Execute() { Body(); }
 
 std::string TUniteThread::SettingsPath() { return SettingsPathFor(FPlatform.ProgramPath()); }
+
+std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + "UniteMirrorRetry.txt"; }
 
 std::vector<std::string> TUniteThread::MirrorsOf(const std::string& market) const {
   const char* mark = market == "1" ? "SH" : market == "2" ? "SZ" : nullptr;
@@ -115,9 +152,13 @@ void TUniteThread::Body() {
     // would leave every mirror stale for good, since the stocks it merges are done.
     if (const int error = settings.ReadError())
       throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error), error);
-    if (!Terminated()) UniteIndexCodes();
-    market(Texts::MarketSh, "1", FSrcPath, FDesPath);
-    market(Texts::MarketSz, "2", FSzSrcPath, FSzDesPath);
+    if (Prepare()) {
+      if (!Terminated()) UniteIndexCodes();
+      market(Texts::MarketSh, "1", FSrcPath, FDesPath);
+      market(Texts::MarketSz, "2", FSzSrcPath, FSzDesPath);
+    }
+  } catch (const EStopped&) {
+    // Asked to stop while waiting for a busy file: what was begun is left for the next run.
   } catch (...) {
     std::string message;
     try {
@@ -148,6 +189,9 @@ void TUniteThread::Body() {
     FPlatform.EndOfBatch();
   } catch (...) {
   }
+  // The folders are let go only now: the run has written its last byte in them.
+  FClaims.clear();
+  FBacklog.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
   ::malloc_trim(0);
@@ -170,6 +214,139 @@ void TUniteThread::Body() {
   }
 }
 
+bool TUniteThread::Prepare() {
+  const std::string problems = SettingsProblems();
+  if (!problems.empty()) {
+    FOutcome = TRunOutcome::Refused;
+    ReportFailure(Texts::SettingsRefused + problems);
+    return false;
+  }
+  if (!ClaimFolders()) return false;
+  RemoveLeftovers();
+  FBacklog = std::make_unique<TMirrorBacklog>(FPlatform, MirrorBacklogPath());
+  FBacklog->Load();
+  RetryMirrorCopies();
+  return true;
+}
+
+std::string TUniteThread::SettingsProblems() {
+  std::vector<std::string> problems;
+  for (const char letter : FPlatform.RefusedDrives())
+    problems.push_back(Texts::SectionDrives + "\\" + std::string(1, letter) + Texts::NotAbsolute);
+
+  struct TKeyed {
+    std::string Key, Path;
+  };
+  const std::vector<TKeyed> sources = {{"SRC", FSrcPath}, {"SZSRC", FSzSrcPath}};
+  std::vector<TKeyed> outputs = {{"DES", FDesPath}, {"SZDES", FSzDesPath}};
+  // Entries that name neither market are never written to: they cannot hurt a run.
+  for (const auto& [name, value] : FMirrors)
+    if (name.find("SH") != std::string::npos || name.find("SZ") != std::string::npos)
+      outputs.push_back({Texts::SectionMirrors + "\\" + name, value});
+  for (const TKeyed& source : sources) {
+    if (source.Path.empty()) continue;
+    const std::string root = FPlatform.RealPath(source.Path);
+    for (const TKeyed& output : outputs)
+      if (!output.Path.empty() && SameOrInside(FPlatform.RealPath(output.Path), root))
+        problems.push_back(output.Key + Fmt(Texts::SameOrInside, source.Key));
+  }
+  std::string text;
+  for (const std::string& problem : problems) text += (text.empty() ? "" : Texts::ProblemSeparator) + problem;
+  return text;
+}
+
+bool TUniteThread::ClaimFolders() {
+  // Every folder this run may write in: two runs sharing any one of them would take each
+  // other's files away. Claimed in one order by every run, so that of two runs started at
+  // once one goes on and the other gives way at its first claim.
+  std::vector<std::pair<std::string, std::string>> folders;  // (real host path, drive path)
+  std::vector<std::string> paths = {FSrcPath, FSzSrcPath, FDesPath, FSzDesPath};
+  for (const std::string& mirror : MirrorsOf("1")) paths.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf("2")) paths.push_back(mirror);
+  for (const std::string& path : paths) {
+    if (path.empty()) continue;
+    const std::string real = FPlatform.RealPath(path);
+    if (real.empty()) continue;
+    bool seen = false;
+    for (const auto& f : folders) seen = seen || f.first == real;
+    if (!seen) folders.emplace_back(real, path);
+  }
+  std::sort(folders.begin(), folders.end());
+  for (const auto& [real, path] : folders) {
+    std::unique_ptr<TFolderLock> lock;
+    std::string holder;
+    const int code = FPlatform.LockFolder(path, kRunLockName, lock, holder);
+    if (code == 0) {
+      FClaims.push_back(std::move(lock));
+    } else if (code == kErrSharingViolation) {
+      FClaims.clear();
+      FOutcome = TRunOutcome::Busy;
+      FBusyNotice = Texts::RunBusy + path + (holder.empty() ? "" : Fmt(Texts::RunBusyProcess, holder));
+      FMessage = FBusyNotice;
+      LogToForm();
+      return false;
+    }
+    // A folder that is missing, or where no file can be made, is one this run cannot write
+    // in either: there is nothing to claim.
+  }
+  return true;
+}
+
+void TUniteThread::RemoveLeftovers() {
+  std::string home = ProgramDir(FPlatform);
+  if (!home.empty()) home.pop_back();
+  std::vector<std::string> folders = {home};
+  // A market without both roots is left alone, as its stocks are.
+  for (const auto& [source, target] : {std::pair(FSrcPath, FDesPath), std::pair(FSzSrcPath, FSzDesPath)})
+    if (!source.empty() && !target.empty()) {
+      folders.push_back(source);
+      folders.push_back(source + "\\DATA");
+      folders.push_back(target);
+    }
+  for (const std::string& mirror : MirrorsOf("1")) folders.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf("2")) folders.push_back(mirror);
+  for (const std::string& folder : folders)
+    if (!folder.empty()) (void)FPlatform.RemoveLeftovers(folder);
+}
+
+void TUniteThread::RetryMirrorCopies() {
+  std::vector<std::string> mirrors = MirrorsOf("1");
+  for (const std::string& mirror : MirrorsOf("2")) mirrors.push_back(mirror);
+  for (const auto& [from, to] : FBacklog->Waiting()) {
+    if (Terminated()) return;
+    const std::size_t cut = LastPathDelimiter(to);
+    const std::string folder = cut == std::string::npos ? std::string() : to.substr(0, cut);
+    bool stillMirror = false;
+    for (const std::string& mirror : mirrors) stillMirror = stillMirror || SameText(mirror, folder);
+    // A mirror taken out of the settings, or a file that is gone, is owed nothing any more.
+    if (!stillMirror || !FPlatform.FileExists(from)) {
+      FBacklog->Drop(to);
+      continue;
+    }
+    CopyToMirror(from, to);
+  }
+}
+
+void TUniteThread::CopyToMirror(const std::string& from, const std::string& to) {
+  const bool copied = FPlatform.CopyFileOver(from, to) == 0;
+  if (FBacklog) FBacklog->Record(from, to, copied);
+}
+
+void TUniteThread::Refuse(const std::string& reason, const std::string& path) {
+  if (!FRefused.insert(path).second) return;
+  FMessage = reason + path;
+  LogToForm();
+}
+
+bool TUniteThread::AcceptFeedEntry(const std::string& dir, const TFindEntry& entry) {
+  if (IsFeedFile(entry)) return true;
+  if (!entry.ExactName)
+    Refuse(Texts::RefusedOddName, Printable(dir, entry));
+  else
+    Refuse(Texts::RefusedNotAFile, dir + "\\" + entry.Name);
+  return false;
+}
+
 void TUniteThread::UniteMarket(const std::string& source, const std::string& target) {
   // The whole listing comes before the first stock is staged. The folder it read stays
   // with the market, whichever way the market ends.
@@ -186,7 +363,7 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
     for (const std::string& file : files) {
       // A stop request ends the market between two stocks; the rest wait for the next run.
       if (Terminated()) return;
-      StageStock(file.substr(0, file.size() - 4), source, target);
+      StageStock(file.substr(0, file.size() - kIndexExtension.size()), source, target);
     }
     return;
   }
@@ -203,7 +380,7 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
     TWorkAhead*& Ahead;
     ~TForget() { Ahead = nullptr; }
   } forget{FAhead};
-  const auto codeOf = [&files](std::size_t i) { return files[i].substr(0, files[i].size() - 4); };
+  const auto codeOf = [&files](std::size_t i) { return files[i].substr(0, files[i].size() - kIndexExtension.size()); };
   // Two names of one stock (they differ in case) share a stage folder: the later one is not
   // staged while the earlier one is still to be merged.
   const auto sharesStage = [&](std::size_t later, std::size_t from) {
@@ -224,6 +401,8 @@ void TUniteThread::UniteMarket(const std::string& source, const std::string& tar
       // The mirror copies of the stocks before may still be running behind it.
       ahead.Wait(posted.front());
       posted.pop_front();
+      // A staging that found the run stopping staged nothing: this stock waits in its root.
+      if (Terminated()) return;
     } else {
       // The spare mark is the stock before's: its mirror copies must be done before the mark
       // goes, so that a run killed before then merges that stock again.
@@ -263,17 +442,23 @@ void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::strin
   // Stocks staged by an earlier run whose merge did not finish (it failed, or the program
   // was killed): their sections already lie in the stage, so they wait without section
   // files in the root and are taken up again.
-  std::set<std::string> unfinished;
+  FUnfinished.clear();
   for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\DATA\\*" + kPendingMark))
-    if (!entry.IsDirectory)
-      unfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
+    if (entry.Kind == TEntryKind::File)
+      FUnfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
   // One search of the folder answers every question of this market's staging; a search
   // per stock would read the whole folder again for each of them.
   FListing = std::make_unique<TFolderListing>(FPlatform, dir);
-  for (const TFindEntry& entry : FListing->Find("*.F10")) {
-    if (entry.Name.size() < 4) continue;
-    const std::string code = entry.Name.substr(0, entry.Name.size() - 4);
-    if (unfinished.count(UpperAscii(code)) || HasSubFiles(dir, code)) list.push_back(entry.Name);
+  for (const TFindEntry& entry : FListing->Find("*" + kIndexExtension)) {
+    if (entry.Name.size() < kIndexExtension.size()) continue;
+    // Only what the feed delivered as plain files is taken; a stock with anything else
+    // among its files waits, untouched, until that is put right.
+    if (!AcceptFeedEntry(dir, entry)) continue;
+    const std::string code = entry.Name.substr(0, entry.Name.size() - kIndexExtension.size());
+    bool accepted = true;
+    const std::vector<TFindEntry> sections = FindSubFiles(dir, code);
+    for (const TFindEntry& section : sections) accepted = AcceptFeedEntry(dir, section) && accepted;
+    if (accepted && (!sections.empty() || FUnfinished.count(UpperAscii(code)))) list.push_back(entry.Name);
   }
 }
 
@@ -297,6 +482,8 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
                                  std::string spare) {
   CheckDataDir(code, source);
   const std::string stage = StageFolder(source, code);
+  // A run killed in this stock may have left a half-made copy in its stage.
+  if (FUnfinished.count(UpperAscii(code))) (void)FPlatform.RemoveLeftovers(stage);
   // Marked before the first section leaves the root, cleared by the merge once it is done:
   // whatever stops the stock in between, the next run finds it and merges it again.
   MarkPending(stage + kPendingMark, std::move(spare));
@@ -324,7 +511,7 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
 void TUniteThread::CopyStagingIndex(const std::string& code, const std::string& source) {
   // The index stays in the source root; the stage gets a copy for the merge to read. A copy
   // that fails leaves whatever copy the stage already holds.
-  CopyFileOver(source + "\\" + code + ".F10", StageFolder(source, code) + "\\" + code + ".F10");
+  CopyFileOver(source + "\\" + code + kIndexExtension, StageFolder(source, code) + "\\" + code + kIndexExtension);
 }
 
 void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
@@ -379,12 +566,12 @@ void TUniteThread::CopyToMirrors(const std::string& file, const std::vector<std:
   for (const std::string& mirror : mirrors) {
     std::string to = mirror + "\\" + name;
     if (!FAhead) {
-      CopyFileOver(file, to);
+      CopyToMirror(file, to);
       continue;
     }
     FAhead->Post([this, file, to = std::move(to)] {
       try {
-        CopyFileOver(file, to);
+        CopyToMirror(file, to);
       } catch (...) {
         // Not even memory for a copy: the mirror stays as it was, as with any failed copy.
       }

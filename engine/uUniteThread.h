@@ -6,17 +6,40 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "Failure.h"
 #include "IniFile.h"
 #include "Lines.h"
 
+#include "StopSignal.h"
+
 class TFolderListing;
+class TFolderLock;
+class TMirrorBacklog;
 class TPlatform;
 struct TFindEntry;
 class TUniteHost;
 class TWorkAhead;
+
+// The hidden file through which a run claims each folder it writes in.
+inline const std::string kRunLockName = ".~lorvane.run.lock";
+
+// A stop request ended a wait for a busy file: the stock or composite at hand is left as it
+// stands, unreported, for the next run.
+class EStopped final : public EFailure {
+ public:
+  EStopped() : EFailure("stopped") {}
+};
+
+// How a run ended, for a host that must tell its caller.
+enum class TRunOutcome {
+  Ran,      // the run went through (its failures, if any, were reported)
+  Busy,     // another run works on one of its folders: nothing was touched
+  Refused,  // its settings would turn it on its own feed: nothing was touched
+};
 
 class TUniteThread {
  public:
@@ -47,9 +70,14 @@ class TUniteThread {
   void Start();
   // The body: one whole run on the calling thread (the headless run and tests use it).
   void Execute();
-  // Asks the run to stop before its next stock or composite. Safe from any thread.
-  void Terminate() { FTerminated = true; }
-  bool Terminated() const { return FTerminated; }
+  // Asks the run to stop before its next stock or composite, and cuts short a busy-file
+  // wait under way. Safe from any thread and from a signal handler.
+  void Terminate() noexcept { FStop.Raise(); }
+  bool Terminated() const { return FStop.Raised(); }
+  TRunOutcome Outcome() const { return FOutcome; }
+  // Why a run that found another at work did not start (GBK), naming the folder and, when
+  // it can be told, the process.
+  const std::string& BusyNotice() const { return FBusyNotice; }
   // How many run objects exist now: a run started with Start() is gone once its thread has
   // released it (a closing form, and tests, can wait for this to reach zero).
   static int Alive();
@@ -68,7 +96,8 @@ class TUniteThread {
   void DeleteIfExists(const std::string& path);
   void CopyFileOver(const std::string& from, const std::string& to);
   // Copies `file` into each mirror folder as `name`: in place, or on the market's second
-  // thread while it has one (a mirror copy's outcome is nobody's business either way).
+  // thread while it has one. A copy's outcome is nobody's business but the backlog's, which
+  // has a failed copy made again by later runs.
   void CopyToMirrors(const std::string& file, const std::vector<std::string>& mirrors,
                      const std::string& name);
 
@@ -94,8 +123,30 @@ class TUniteThread {
   std::string SettingsPath();
   // The day's log file: program folder + "UniteLog" + yyyy-mm-dd + ".txt".
   std::string LogFilePath();
+  // The file that keeps the mirror copies still owed between runs.
+  std::string MirrorBacklogPath();
+
+  // --- Before anything is touched ---
+  // What in the settings would make the run write into a source root, or resolve a drive
+  // against whatever the current folder is: one text naming the keys, "" when nothing.
+  std::string SettingsProblems();
+  // Claims every folder the run may write in; false (and Outcome() Busy, one log line)
+  // when another run holds one of them.
+  bool ClaimFolders();
 
  private:
+  // Settings checked, folders claimed, leftovers of killed runs removed, owed mirror copies
+  // made: false when the run must not go on.
+  bool Prepare();
+  void RemoveLeftovers();
+  void RetryMirrorCopies();
+  // Copies `from` over `to` in a mirror, telling the backlog how it went.
+  void CopyToMirror(const std::string& from, const std::string& to);
+  // Logs once per run that `path` was left alone, `reason` + path.
+  void Refuse(const std::string& reason, const std::string& path);
+  // Whether `entry`, found in `dir`, may be taken as a feed file; logs it once when not.
+  bool AcceptFeedEntry(const std::string& dir, const TFindEntry& entry);
+
   // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
   std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
   // Puts the pending mark of a stock in place, renaming `spare` into it when there is one
@@ -119,7 +170,17 @@ class TUniteThread {
   std::string FSpareMark;
   // The second thread of the market being merged, when the run stages ahead.
   TWorkAhead* FAhead = nullptr;
-  std::atomic<bool> FTerminated{false};
+  TStopSignal FStop;
+  TRunOutcome FOutcome = TRunOutcome::Ran;
+  std::string FBusyNotice;
+  // The folders this run has claimed, for as long as it runs.
+  std::vector<std::unique_ptr<TFolderLock>> FClaims;
+  std::unique_ptr<TMirrorBacklog> FBacklog;
+  // Paths already reported as left alone in this run: one line each per run.
+  std::set<std::string> FRefused;
+  // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
+  // hold what a killed run left behind.
+  std::set<std::string> FUnfinished;
 };
 
 // The title pass: the bytes of the text saved from every line of `merge` (each followed by CR

@@ -42,16 +42,23 @@ std::string RecordKey(const TIndexRecord& record) {
 }
 
 // An open tried up to kAttempts times, with a pause after every failed attempt (the last
-// one too: a busy file costs the full wait before it is given up). Null when all failed.
+// one too: a busy file costs the full wait before it is given up). Null when all failed, or
+// when a stop request cut a pause short (`interrupted` is then set).
 template <typename TOpen>
-auto OpenWithRetry(TPlatform& fs, TOpen open) -> decltype(open()) {
+auto OpenWithRetry(TPlatform& fs, const TStopSignal* stop, bool& interrupted, TOpen open) -> decltype(open()) {
   for (int attempt = 0; attempt < TIndex::kAttempts; ++attempt) {
     try {
       return open();
+    } catch (const EFailure& failure) {
+      // A link or a device under the name is no busy file: waiting would not change it.
+      if (failure.Code() == kErrNotAFile) break;
     } catch (const std::exception&) {
       // The attempts are not reported: a busy file is the normal case being waited out.
     }
-    fs.Sleep(TIndex::kRetryPauseMs);
+    if (!fs.Sleep(TIndex::kRetryPauseMs, stop)) {
+      interrupted = true;
+      break;
+    }
   }
   return nullptr;
 }
@@ -83,8 +90,8 @@ TIndexHeader DefaultIndexHeader() {
   return header;
 }
 
-TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty)
-    : FPlatform(fs), FHeader(DefaultIndexHeader()), FFileName(std::move(fileName)) {
+TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty, const TStopSignal* stop)
+    : FPlatform(fs), FStop(stop), FHeader(DefaultIndexHeader()), FFileName(std::move(fileName)) {
   if (startEmpty) return;
   if (!FPlatform.FileExists(FFileName)) return;
   // Only a file that ended too early is saved on the way out. When a read itself fails the
@@ -108,7 +115,7 @@ TIndex::~TIndex() = default;
 
 void TIndex::Load() {
   std::unique_ptr<TReadFile> file =
-      OpenWithRetry(FPlatform, [&] { return FPlatform.OpenExclusive(FFileName); });
+      OpenWithRetry(FPlatform, FStop, FInterrupted, [&] { return FPlatform.OpenExclusive(FFileName); });
   if (!file) {
     // Another program keeps the file: leave it alone, now and at the release.
     FCanSave = false;
@@ -222,7 +229,7 @@ void TIndex::Save() {
   if (n > 0 && FAsLoaded && StillHolds(bytes)) return;
 
   std::unique_ptr<TNewFile> file =
-      OpenWithRetry(FPlatform, [&] { return FPlatform.CreateExclusive(FFileName); });
+      OpenWithRetry(FPlatform, FStop, FInterrupted, [&] { return FPlatform.CreateExclusive(FFileName); });
   if (!file) return;  // the file keeps its old content
 
   std::exception_ptr writeError;
@@ -237,7 +244,7 @@ void TIndex::Save() {
   }
   file.reset();  // closes the file (and drops an uncommitted temporary) before the delete
 
-  if (n == 0 && FFileName.find(".F10") != std::string::npos) {
+  if (n == 0 && FFileName.find(kIndexExtension) != std::string::npos) {
     // An index with nothing in it is no index; if the delete fails the empty one stays.
     FPlatform.DeleteFile(FFileName);
   }

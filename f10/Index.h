@@ -10,6 +10,10 @@
 #include <vector>
 
 class TPlatform;
+class TStopSignal;
+
+// The extension of an index file; the code is the name without it.
+inline const std::string kIndexExtension = ".F10";
 
 static_assert(std::endian::native == std::endian::little,
               "the index layout is read and written as the host's own bytes");
@@ -69,7 +73,10 @@ class TIndex {
   // read. A file that ends before the header (or before a record it promised) fails the
   // construction with "Stream read error" after the partly built index was saved; a read
   // that fails outright fails it with that error and leaves the file alone.
-  TIndex(TPlatform& fs, std::string fileName, bool startEmpty);
+  //
+  // A raised `stop` cuts the busy-file retries short: the open then ends as if every attempt
+  // had failed, and Interrupted() says so.
+  TIndex(TPlatform& fs, std::string fileName, bool startEmpty, const TStopSignal* stop = nullptr);
   // Discards the records without saving: a failure between construction and release must
   // leave the file as it was. Release() is the save.
   ~TIndex();
@@ -88,6 +95,8 @@ class TIndex {
   const TIndexRecord& Record(int i) const { return FRecords[static_cast<std::size_t>(i)]; }
   const TIndexHeader& Header() const { return FHeader; }
   bool CanSave() const { return FCanSave; }
+  // A stop request ended a busy-file wait of the load or the save.
+  bool Interrupted() const { return FInterrupted; }
   const std::string& FileName() const { return FFileName; }
 
   // Saves (when the load did not give up on a busy file) and frees the records: the last
@@ -103,6 +112,8 @@ class TIndex {
   bool StillHolds(const std::string& bytes);
 
   TPlatform& FPlatform;
+  const TStopSignal* FStop;
+  bool FInterrupted = false;
   TIndexHeader FHeader;
   std::string FFileName;
   bool FCanSave = true;

@@ -3,12 +3,16 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <set>
 #include <sstream>
 
 #include "AppFixture.h"
 #include "Headless.h"
+#include "uUniteThread.h"
 
 using namespace apptest;
 
@@ -166,6 +170,65 @@ TEST(Program, OnceWithABadLastFileTimeRunsNothing) {
   EXPECT_EQ(r.Status, 2);
   EXPECT_EQ(r.Err, "'x' is not a valid date and time\n");
   EXPECT_EQ(Names(home.Path()).size(), 1u);  // no log written
+}
+
+// The program run on a world's folder: its settings, its feed.
+QStringList ArgsFor(const TFormWorld& w, bool once = true) {
+  QStringList args{"--home", QString::fromStdString(w.Tmp.Path().string())};
+  if (once) args << "--once";
+  return args;
+}
+
+TEST(Program, ARunOrAFormThatFindsAnotherAtWorkDoesNotStart) {
+  TFormWorld w;
+  w.RootSettings();
+  w.Deliver("shsrc", "600000", {"a"});
+  const std::string self = std::to_string(::getpid());
+  {
+    // Another run, whatever its settings, works on the Shanghai target.
+    std::unique_ptr<TFolderLock> claim;
+    std::string holder;
+    ASSERT_EQ(w.Real.LockFolder(w.Drive("shdes"), kRunLockName, claim, holder), 0);
+    const TProgramResult r = RunProgram(ArgsFor(w));
+    EXPECT_EQ(r.Status, kRunBusy);
+    EXPECT_NE(r.Err.find(w.Drive("shdes") + "（进程 " + self), std::string::npos) << r.Err;
+    EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
+    EXPECT_FALSE(Exists(w.Host("shsrc/DATA")));
+  }
+  EXPECT_FALSE(Exists(w.Host("shdes/" + kRunLockName))) << "a claim leaves nothing behind";
+  EXPECT_EQ(RunProgram(ArgsFor(w)).Status, kRunClean);
+  EXPECT_TRUE(Exists(w.Host("shsrc/DATA/600000/600000a.sub")));
+
+  // A second form on the same settings folder.
+  std::unique_ptr<TFolderLock> form;
+  std::string holder;
+  ASSERT_EQ(w.Real.LockFolder(w.Drive(), ".~lorvane.form.lock", form, holder), 0);
+  const TProgramResult r = RunProgram(ArgsFor(w, false));
+  EXPECT_EQ(r.Status, kRunBusy);
+  EXPECT_NE(r.Err.find("already runs"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("process " + self), std::string::npos) << r.Err;
+}
+
+TEST(Program, SigtermEndsARunThatWaitsForABusyFile) {
+  // Two composites whose template another program holds: each would wait ten pauses of five
+  // seconds, longer together than the test waits.
+  TFormWorld w;
+  w.RootSettings({"[大盘代码]", "SH1=999999", "SH2=999998"});
+  w.Deliver("shsrc", "000001", {"a"});
+  w.Deliver("shsrc", "600000", {"a"});
+  const auto busy = w.Real.OpenExclusive(w.Drive("shsrc\\000001.F10"));
+  QProcess program;
+  program.start(QStringLiteral(LORVANE_BIN), ArgsFor(w));
+  ASSERT_TRUE(program.waitForStarted());
+  // The run has claimed its folders (its signal handlers are in place by then) before it
+  // reads the template.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Exists(w.Host("shsrc/" + kRunLockName)); }, 30000));
+  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+  ASSERT_TRUE(program.waitForFinished(60000)) << "the run went on waiting";
+  EXPECT_EQ(program.exitCode(), kRunFailed);
+  EXPECT_NE(program.readAllStandardError().toStdString().find("stopped"), std::string::npos);
+  EXPECT_FALSE(Exists(w.Host("shdes/999999.txt")));
+  EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
 }
 
 TEST(Program, UsageHelpAndVersion) {
