@@ -1,6 +1,6 @@
 #pragma once
 // Local date and time, and the host's regional formats (LC_TIME) for the texts that the log
-// stamps and the LASTFILETIME setting use.
+// stamps and the LASTFILETIME setting use, in GBK like every other text.
 
 #include <string>
 
@@ -23,5 +23,8 @@ std::string DateTimeToStr(const TDateTime& t);
 // The reverse of DateTimeToStr (the date alone, or the date and time). Throws EFailure
 // "'%s' is not a valid date and time" when `text` is neither.
 TDateTime StrToDateTime(const std::string& text);
-// Re-reads the regional formats from the environment (LC_ALL, LC_TIME, LANG).
+// Re-reads the regional formats from the environment: the locale named by the first of
+// LC_ALL, LC_TIME and LANG that is set, its texts carried from its own character set into GBK;
+// the C formats when that locale cannot be loaded. Not safe while another thread sets the
+// environment.
 void LoadRegionalFormats();
