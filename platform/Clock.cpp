@@ -360,6 +360,48 @@ bool Complete(TParsed p, TDateTime& out) {
   return true;
 }
 
+// Reads `pattern` at `at` ('#' a digit, any other byte itself) and gives its digits as one
+// number per run of '#'.
+bool MatchPattern(std::string_view s, std::size_t& at, std::string_view pattern, std::vector<int>& numbers) {
+  if (s.size() - at < pattern.size()) return false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = s[at + i];
+    if (pattern[i] != '#') {
+      if (c != pattern[i]) return false;
+    } else if (!IsDigit(c)) {
+      return false;
+    } else if (i > 0 && pattern[i - 1] == '#') {
+      numbers.back() = numbers.back() * 10 + (c - '0');
+    } else {
+      numbers.push_back(c - '0');
+    }
+  }
+  at += pattern.size();
+  return true;
+}
+
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:nn:ss", every digit in place: the one form that reads the
+// same under every regional setting.
+bool MatchIso(std::string_view s, TDateTime& out) {
+  std::size_t at = 0;
+  std::vector<int> n;
+  if (!MatchPattern(s, at, "####-##-##", n)) return false;
+  if (at < s.size()) {
+    if (!IsSpace(s[at])) return false;
+    while (at < s.size() && IsSpace(s[at])) ++at;
+    if (!MatchPattern(s, at, "##:##:##", n) || at != s.size()) return false;
+  }
+  n.resize(6, 0);
+  TParsed p;
+  p.Year = n[0];
+  p.Month = n[1];
+  p.Day = n[2];
+  p.Hour = n[3];
+  p.Minute = n[4];
+  p.Second = n[5];
+  return Complete(p, out);
+}
+
 }  // namespace
 
 TDateTime SystemNow() {
@@ -416,6 +458,7 @@ TDateTime StrToDateTime(const std::string& text) {
         at == s.size() && Complete(withTime, out))
       return out;
   }
+  if (MatchIso(s, out)) return out;
   throw EFailure(Fmt(Texts::NotADateTime, text));
 }
 
