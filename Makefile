@@ -7,7 +7,7 @@ BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-            fonts-wqy-microhei clang libclang-rt-14-dev
+            fonts-wqy-microhei clang libclang-rt-14-dev locales
 
 .PHONY: all deps configure build test demo bench fuzz clean
 

@@ -5,9 +5,11 @@
 #include <sys/time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "Convert.h"
@@ -72,20 +74,15 @@ struct TFormats {
 std::mutex gFormatsLock;
 std::shared_ptr<const TFormats> gFormats;  // replaced whole, so a reader keeps a stable set
 
+// Reads the locale's texts and carries them into GBK from the character set they are in.
 class TLocaleText {
  public:
-  explicit TLocaleText(locale_t loc) : FLocale(loc) {
-    const std::string codeset = nl_langinfo_l(CODESET, loc);
-    FUtf8 = SameText(codeset, "UTF-8") || SameText(codeset, "utf8");
-  }
-  std::string operator()(nl_item item) const {
-    const std::string raw = nl_langinfo_l(item, FLocale);
-    return FUtf8 ? Utf8ToGbk(raw) : raw;
-  }
+  explicit TLocaleText(locale_t loc) : FLocale(loc), FCodeset(nl_langinfo_l(CODESET, loc)) {}
+  std::string operator()(nl_item item) const { return HostToGbk(nl_langinfo_l(item, FLocale), FCodeset); }
 
  private:
   locale_t FLocale;
-  bool FUtf8 = false;
+  std::string FCodeset;
 };
 
 void AddLiteral(std::vector<TToken>& out, const std::string& text) {
@@ -137,23 +134,49 @@ void Tokenize(const std::string& fmt, const TLocaleText& text, std::vector<TToke
   }
 }
 
+// The locale the environment names for dates and times, as the C library resolves it: the
+// first of LC_ALL, LC_TIME and LANG that is set and not empty, else C.
+std::string TimeLocaleName() {
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "C";
+}
+
+// The character set belongs to the character-type category, but the time texts are in the one
+// their own locale was built with, which the environment may name differently for character
+// types (LANG=zh_CN.GB18030 with LC_TIME=zh_CN.UTF-8); so both categories take the time name.
+locale_t OpenTimeLocale() {
+  const int mask = LC_TIME_MASK | LC_CTYPE_MASK;
+  locale_t loc = newlocale(mask, TimeLocaleName().c_str(), static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) loc = newlocale(mask, "C", static_cast<locale_t>(nullptr));
+  return loc;
+}
+
+void ReadFormats(locale_t loc, TFormats& f) {
+  const TLocaleText text(loc);
+  Tokenize(text(D_FMT), text, f.Date);
+  Tokenize(text(T_FMT), text, f.Time);
+  if (!text(AM_STR).empty()) f.Am = text(AM_STR);
+  if (!text(PM_STR).empty()) f.Pm = text(PM_STR);
+  for (int i = 0; i < 12; ++i) {
+    f.MonthAbbr[i] = text(static_cast<nl_item>(ABMON_1 + i));
+    f.MonthName[i] = text(static_cast<nl_item>(MON_1 + i));
+  }
+  for (int i = 0; i < 7; ++i) {
+    f.DayAbbr[i] = text(static_cast<nl_item>(ABDAY_1 + i));
+    f.DayName[i] = text(static_cast<nl_item>(DAY_1 + i));
+  }
+}
+
 void LoadFormatsLocked() {
-  locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-  if (loc == static_cast<locale_t>(nullptr)) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
   TFormats f;
-  if (loc != static_cast<locale_t>(nullptr)) {
-    const TLocaleText text(loc);
-    Tokenize(text(D_FMT), text, f.Date);
-    Tokenize(text(T_FMT), text, f.Time);
-    if (!text(AM_STR).empty()) f.Am = text(AM_STR);
-    if (!text(PM_STR).empty()) f.Pm = text(PM_STR);
-    for (int i = 0; i < 12; ++i) {
-      f.MonthAbbr[i] = text(static_cast<nl_item>(ABMON_1 + i));
-      f.MonthName[i] = text(static_cast<nl_item>(MON_1 + i));
-    }
-    for (int i = 0; i < 7; ++i) {
-      f.DayAbbr[i] = text(static_cast<nl_item>(ABDAY_1 + i));
-      f.DayName[i] = text(static_cast<nl_item>(DAY_1 + i));
+  if (const locale_t loc = OpenTimeLocale(); loc != static_cast<locale_t>(nullptr)) {
+    try {
+      ReadFormats(loc, f);
+    } catch (const std::runtime_error&) {
+      f = TFormats{};  // a character set iconv does not know: the C formats below
     }
     freelocale(loc);
   }
@@ -247,13 +270,17 @@ bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_vie
     const TToken& tok = tokens[k];
     switch (tok.Field) {
       case TField::Literal:
-        for (const char c : tok.Text) {
-          if (IsSpace(c)) {
+        for (std::size_t i = 0; i < tok.Text.size(); ++i) {
+          if (IsSpace(tok.Text[i])) {
             while (at < s.size() && IsSpace(s[at])) ++at;
-          } else {
-            if (at >= s.size() || !SameText(s.substr(at, 1), std::string_view(&c, 1))) return false;
-            ++at;
+            continue;
           }
+          // A double-byte character is one unit, so its second byte is never matched by case.
+          const std::size_t n = IsGbkLead(static_cast<unsigned char>(tok.Text[i])) && i + 1 < tok.Text.size() ? 2 : 1;
+          if (s.size() - at < n || !SameText(s.substr(at, n), std::string_view(tok.Text).substr(i, n)))
+            return false;
+          at += n;
+          i += n - 1;
         }
         break;
       case TField::Day:
@@ -333,6 +360,48 @@ bool Complete(TParsed p, TDateTime& out) {
   return true;
 }
 
+// Reads `pattern` at `at` ('#' a digit, any other byte itself) and gives its digits as one
+// number per run of '#'.
+bool MatchPattern(std::string_view s, std::size_t& at, std::string_view pattern, std::vector<int>& numbers) {
+  if (s.size() - at < pattern.size()) return false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = s[at + i];
+    if (pattern[i] != '#') {
+      if (c != pattern[i]) return false;
+    } else if (!IsDigit(c)) {
+      return false;
+    } else if (i > 0 && pattern[i - 1] == '#') {
+      numbers.back() = numbers.back() * 10 + (c - '0');
+    } else {
+      numbers.push_back(c - '0');
+    }
+  }
+  at += pattern.size();
+  return true;
+}
+
+// "yyyy-mm-dd" or "yyyy-mm-dd hh:nn:ss", every digit in place: the one form that reads the
+// same under every regional setting.
+bool MatchIso(std::string_view s, TDateTime& out) {
+  std::size_t at = 0;
+  std::vector<int> n;
+  if (!MatchPattern(s, at, "####-##-##", n)) return false;
+  if (at < s.size()) {
+    if (!IsSpace(s[at])) return false;
+    while (at < s.size() && IsSpace(s[at])) ++at;
+    if (!MatchPattern(s, at, "##:##:##", n) || at != s.size()) return false;
+  }
+  n.resize(6, 0);
+  TParsed p;
+  p.Year = n[0];
+  p.Month = n[1];
+  p.Day = n[2];
+  p.Hour = n[3];
+  p.Minute = n[4];
+  p.Second = n[5];
+  return Complete(p, out);
+}
+
 }  // namespace
 
 TDateTime SystemNow() {
@@ -389,6 +458,7 @@ TDateTime StrToDateTime(const std::string& text) {
         at == s.size() && Complete(withTime, out))
       return out;
   }
+  if (MatchIso(s, out)) return out;
   throw EFailure(Fmt(Texts::NotADateTime, text));
 }
 

@@ -115,6 +115,11 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return converter.Run(utf8);
 }
 
+std::string HostToGbk(std::string_view text, const std::string& codeset) {
+  TConverter converter("GBK", codeset.c_str());
+  return converter.Run(text);
+}
+
 std::int32_t StrToInt(const std::string& text) {
   std::int32_t value = 0;
   if (!TryStrToInt(text, value)) throw EFailure(Fmt(Texts::NotAnInteger, text));
