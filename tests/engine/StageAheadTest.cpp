@@ -202,7 +202,9 @@ TEST_F(TStageAheadTest, AStopDuringAMergeLeavesWhatTheNextRunFinishes) {
   ASSERT_EQ(Host.Events.back(), "ended");
   // A stock said to be done has its text, whichever stagings the stop cut short.
   for (const std::string& code : codes)
-    if (Logged(code + Texts::MergeDone)) EXPECT_TRUE(Exists(Tmp / ("szdes/" + code + ".txt"))) << code;
+    if (Logged(code + Texts::MergeDone)) {
+      EXPECT_TRUE(Exists(Tmp / ("szdes/" + code + ".txt"))) << code;
+    }
 
   // Whether or not 000004 and 000005 were staged when the stop came, the next run merges
   // them and the rest, and leaves no mark behind.

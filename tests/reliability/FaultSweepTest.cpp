@@ -191,7 +191,9 @@ TEST_P(TFaultSweep, EveryOperationFailedInTurnIsHandledAndARerunFinishesTheWork)
         // A folder claimed by someone else keeps the whole run from starting: it says so in
         // the log and touches nothing.
         const bool busy = op.Kind == "lock" && code == kErrSharingViolation;
-        if (busy) EXPECT_EQ(WithoutLogs(now), WithoutLogs(Snapshot(Pristine)));
+        if (busy) {
+          EXPECT_EQ(WithoutLogs(now), WithoutLogs(Snapshot(Pristine)));
+        }
         const bool silentKind = op.Kind == "copy" || absence || busy ||
                                 (op.Kind == "delete" && EndsWith(op.Path, ".pending"));
         if (changed && !silentKind) {
