@@ -489,6 +489,9 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
   MarkPending(stage + kPendingMark, std::move(spare));
   const bool listed = FListing && FListing->Dir() == source;
   for (const TFindEntry& entry : FindSubFiles(source, code)) {
+    // The listing admitted the stock only when all its files were feed files; whatever else
+    // turned up since is never moved.
+    if (!IsFeedFile(entry)) continue;
     const std::string from = source + "\\" + entry.Name;
     const std::string staged = stage + "\\" + entry.Name;
     // An older copy in the stage gives way to the delivered file. The move is tried first:

@@ -90,7 +90,8 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 int LoadBytes(TPlatform& fs, const std::string& path, std::string& bytes) {
   for (int attempt = 1;; ++attempt) {
     try {
-      bytes = ReadWholeFile(fs, path);
+      // An administrator may link the settings into place; they are the program's own.
+      bytes = ReadWholeFile(fs, path, true);
       return 0;
     } catch (const EFailure& e) {
       bytes.clear();

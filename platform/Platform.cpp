@@ -4,8 +4,8 @@
 #include "IniFile.h"
 #include "Texts.h"
 
-std::string ReadWholeFile(TPlatform& fs, const std::string& path) {
-  auto file = fs.OpenShared(path);
+std::string ReadWholeFile(TPlatform& fs, const std::string& path, bool followLink) {
+  auto file = fs.OpenShared(path, followLink);
   const std::int64_t size = file->Size();
   std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
   std::size_t got = 0;

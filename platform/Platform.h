@@ -182,8 +182,8 @@ class TPlatform {
 // case ignored, "*.*" any name at all).
 bool MatchesMask(std::string_view mask, std::string_view name);
 
-// Reads a whole file opened shared. Throws EFailure.
-std::string ReadWholeFile(TPlatform& fs, const std::string& path);
+// Reads a whole file opened shared (a link followed only with `followLink`). Throws EFailure.
+std::string ReadWholeFile(TPlatform& fs, const std::string& path, bool followLink = false);
 // Replaces a file with `bytes` through CreateExclusive (atomic). Throws EFailure.
 void WriteWholeFile(TPlatform& fs, const std::string& path, std::string_view bytes);
 

@@ -28,6 +28,15 @@ TEST_F(IniTest, MissingFileSectionOrKeyReadsAsDefault) {
   EXPECT_EQ(Ini().ReadString("OPTION", "DES", "d"), "d");
 }
 
+TEST_F(IniTest, SettingsLinkedIntoPlaceAreReadAndAWriteReplacesTheLink) {
+  WriteFile(tmp / "etc/real.ini", "[OPTION]\r\nSRC=linked\r\n");
+  fs::create_symlink(tmp / "etc/real.ini", Host());
+  EXPECT_EQ(Ini().ReadString("OPTION", "SRC", ""), "linked");
+  Ini().WriteString("OPTION", "DES", "x");
+  EXPECT_EQ(ReadFile(tmp / "etc/real.ini"), "[OPTION]\r\nSRC=linked\r\n");  // never written through
+  EXPECT_EQ(ReadFile(Host()), "[OPTION]\r\nSRC=linked\r\nDES=x\r\n");
+}
+
 TEST_F(IniTest, NamesMatchWithoutCaseAndValuesLoseTheirBlanks) {
   WriteFile(Host(), "[option]\r\n  src =  D:\\feed  \r\nIndex=0x10\r\nEMPTY=\r\nQUOTED=\"a b\"\r\n");
   EXPECT_EQ(TIniFile(fs, tmp.Drive("lorvane.ini")).ReadString("OPTION", "SRC", ""), "D:\\feed");
