@@ -72,11 +72,12 @@ std::string Printable(const std::string& dir, const TFindEntry& entry) {
   return dir + "\\" + name;
 }
 
-// Whether `inner` (a real host path) is `outer` or lies inside it.
+// Whether `inner` (a real host path) is `outer` or lies inside it; a root ends in its
+// separator.
 bool SameOrInside(const std::string& inner, const std::string& outer) {
-  if (inner.empty() || outer.empty()) return false;
-  if (outer == "/" || inner == outer) return true;
-  return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+  if (inner.empty() || outer.empty() || inner.compare(0, outer.size(), outer) != 0) return false;
+  return inner.size() == outer.size() || separator(outer.back()) || separator(inner[outer.size()]);
 }
 
 }  // namespace
