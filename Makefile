@@ -1,10 +1,14 @@
 # The front door: `make` installs what is missing, configures and builds into build/;
 # `make test` builds and runs every test; `make demo` runs one merge on a generated feed.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
+# WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
+# until WERROR=0 is given.
 
 SANITIZE ?=
+WERROR   ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
+WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
             fonts-wqy-microhei clang libclang-rt-14-dev
@@ -27,9 +31,13 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE)
+	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE) -DLORVANE_WERROR=$(WERROR_CMAKE)
 
 configure: deps $(BUILD)/CMakeCache.txt
+ifneq ($(WERROR),)
+	@grep -qx 'LORVANE_WERROR:BOOL=$(WERROR_CMAKE)' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DLORVANE_WERROR=$(WERROR_CMAKE)
+endif
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -47,7 +55,7 @@ bench: build
 	bash bench/run.sh $(BUILD)
 
 fuzz: deps
-	bash tests/fuzz/run.sh
+	LORVANE_WERROR=$(WERROR) bash tests/fuzz/run.sh
 
 clean:
 	rm -rf build build-address build-thread
