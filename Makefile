@@ -8,12 +8,13 @@ SANITIZE ?=
 WERROR   ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
+RUNS     ?= 20
 WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
             fonts-wqy-microhei clang libclang-rt-14-dev
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test test-stress demo bench fuzz clean
 
 all: build
 
@@ -48,6 +49,11 @@ SAN_ENV := $(if $(filter thread,$(SANITIZE)),TSAN_OPTIONS="suppressions=$(CURDIR
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
+# The built suite RUNS times over beside a busy loop on every processor; stops at the first
+# failure with the failed tests and the seed that replays it.
+test-stress: build
+	JOBS=$(JOBS) QT_QPA_PLATFORM=offscreen $(SAN_ENV) bash tests/stress.sh $(BUILD) $(RUNS)
+
 demo: build
 	bash tools/demo.sh $(BUILD)
 
@@ -57,5 +63,6 @@ bench: build
 fuzz: deps
 	LORVANE_WERROR=$(WERROR) bash tests/fuzz/run.sh
 
+# Every build folder: build/, build-<sanitizer>/ and the fuzz targets' build-fuzz/.
 clean:
-	rm -rf build build-address build-thread
+	rm -rf build build-*/
