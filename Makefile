@@ -1,15 +1,20 @@
 # The front door: `make` installs what is missing, configures and builds into build/;
 # `make test` builds and runs every test; `make demo` runs one merge on a generated feed.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
+# WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
+# until WERROR=0 is given.
 
 SANITIZE ?=
+WERROR   ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
+RUNS     ?= 20
+WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
             fonts-wqy-microhei clang libclang-rt-14-dev locales
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test test-stress demo bench fuzz clean
 
 all: build
 
@@ -27,9 +32,13 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE)
+	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE) -DLORVANE_WERROR=$(WERROR_CMAKE)
 
 configure: deps $(BUILD)/CMakeCache.txt
+ifneq ($(WERROR),)
+	@grep -qx 'LORVANE_WERROR:BOOL=$(WERROR_CMAKE)' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DLORVANE_WERROR=$(WERROR_CMAKE)
+endif
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -40,6 +49,11 @@ SAN_ENV := $(if $(filter thread,$(SANITIZE)),TSAN_OPTIONS="suppressions=$(CURDIR
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
+# The built suite RUNS times over beside a busy loop on every processor; stops at the first
+# failure with the failed tests and the seed that replays it.
+test-stress: build
+	JOBS=$(JOBS) QT_QPA_PLATFORM=offscreen $(SAN_ENV) bash tests/stress.sh $(BUILD) $(RUNS)
+
 demo: build
 	bash tools/demo.sh $(BUILD)
 
@@ -47,7 +61,8 @@ bench: build
 	bash bench/run.sh $(BUILD)
 
 fuzz: deps
-	bash tests/fuzz/run.sh
+	LORVANE_WERROR=$(WERROR) bash tests/fuzz/run.sh
 
+# Every build folder: build/, build-<sanitizer>/ and the fuzz targets' build-fuzz/.
 clean:
-	rm -rf build build-address build-thread
+	rm -rf build build-*/

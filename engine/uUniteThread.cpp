@@ -7,8 +7,10 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <exception>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -27,7 +29,17 @@
 
 namespace {
 
-std::atomic<int> GAlive{0};
+// The run objects that exist, and the signal for those waiting for the last one to go. It
+// is never destroyed: a run's thread may still be ending while the program exits.
+struct TLiveRuns {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Count = 0;
+};
+TLiveRuns& LiveRuns() {
+  static TLiveRuns* const runs = new TLiveRuns;
+  return *runs;
+}
 
 // How many stocks a run stages ahead of the one it merges. With one, the second thread sat
 // idle after every stock whose staging was quicker than the merge beside it, and the merge
@@ -83,12 +95,29 @@ bool SameOrInside(const std::string& inner, const std::string& outer) {
 }  // namespace
 
 TUniteThread::TUniteThread(TPlatform& fs, TUniteHost& host) : FPlatform(fs), FHost(host) {
-  ++GAlive;
+  std::lock_guard<std::mutex> guard(LiveRuns().Lock);
+  ++LiveRuns().Count;
 }
 
-TUniteThread::~TUniteThread() { --GAlive; }
+TUniteThread::~TUniteThread() {
+  TLiveRuns& runs = LiveRuns();
+  {
+    std::lock_guard<std::mutex> guard(runs.Lock);
+    --runs.Count;
+  }
+  runs.Changed.notify_all();
+}
 
-int TUniteThread::Alive() { return GAlive.load(); }
+int TUniteThread::Alive() {
+  std::lock_guard<std::mutex> guard(LiveRuns().Lock);
+  return LiveRuns().Count;
+}
+
+bool TUniteThread::WaitUntilNoneAlive(std::chrono::milliseconds limit) {
+  TLiveRuns& runs = LiveRuns();
+  std::unique_lock<std::mutex> lock(runs.Lock);
+  return runs.Changed.wait_for(lock, limit, [&runs] { return runs.Count == 0; });
+}
 
 void TUniteThread::Start() {
   // The thread owns the object from here on: it deletes it when the body has returned, and

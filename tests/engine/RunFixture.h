@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +12,7 @@
 #include "Clock.h"
 #include "Convert.h"
 #include "FaultyPlatform.h"
-#include "Index.h"
+#include "IndexBytes.h"
 #include "PosixPlatform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
@@ -27,20 +26,8 @@ using testsupport::ReadFile;
 using testsupport::WriteFile;
 
 // The bytes of an index file whose records name the given section files (title, file).
-inline std::string IndexBytes(const std::vector<std::pair<std::string, std::string>>& sections) {
-  TIndexHeader header = DefaultIndexHeader();
-  header.Count = static_cast<std::int16_t>(sections.size());
-  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const auto& [title, file] : sections) {
-    TIndexRecord record{};
-    record.Kind = 4;
-    record.Date = 20261208;
-    std::memcpy(record.Title, title.data(), std::min(title.size(), sizeof record.Title));
-    std::memcpy(record.TextFile, file.data(), std::min(file.size(), sizeof record.TextFile));
-    record.Check = RecordCheck(record);
-    bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
-  }
-  return bytes;
+inline std::string IndexBytes(const std::vector<indexbytes::TListed>& sections) {
+  return indexbytes::Listing(sections, 20261208);
 }
 
 class TRunTest : public ::testing::Test {
@@ -63,11 +50,11 @@ class TRunTest : public ::testing::Test {
   // A stock waiting in a source folder: its index listing every section, and the sections.
   void Deliver(const std::string& source, const std::string& code,
                const std::vector<std::string>& letters) {
-    std::vector<std::pair<std::string, std::string>> sections;
+    std::vector<indexbytes::TListed> sections;
     for (const std::string& letter : letters) {
       const std::string name = code + letter + ".sub";
       WriteFile(Tmp / (source + "/" + name), SectionBytes(code, letter));
-      sections.emplace_back("T" + letter, name);
+      sections.push_back({"T" + letter, name});
     }
     WriteFile(Tmp / (source + "/" + code + ".F10"), IndexBytes(sections));
   }

@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <future>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "RunFixture.h"
 #include "WorkAhead.h"
@@ -57,14 +55,17 @@ TEST(WorkAhead, WaitingForOnePieceLeavesTheLaterOnesRunning) {
 
 TEST(WorkAhead, DestructionFinishesEverythingPosted) {
   std::atomic<int> done{0};
+  std::promise<void> release;
   {
     TWorkAhead ahead;
-    ahead.Post([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ahead.Post([&, gate = release.get_future().share()] {
+      gate.wait();
       ++done;
     });
     ahead.Post([] { throw EFailure("nobody waits for this one"); });
     ahead.Post([&] { ++done; });
+    EXPECT_EQ(done.load(), 0);  // none has run: the destruction begins as the first is let go
+    release.set_value();
   }
   EXPECT_EQ(done.load(), 2);
 }
