@@ -1,5 +1,6 @@
 // kill_trials LORVANE FEEDGEN [KILLS]: runs `lorvane --once` on a generated feed and kills it
-// with SIGKILL at random moments. After every kill no text or index in a target or mirror
+// with SIGKILL at random moments, then starts pairs of runs over one feed at random offsets
+// (a third as many pairs as kills). After every kill no text or index in a target or mirror
 // may be torn and no delivered section file may be lost; every few kills a run that is left
 // alone must finish without failures and leave the outputs an unkilled run leaves. The
 // kills of one round hit the successive states of the same feed; each round starts afresh.
@@ -105,9 +106,8 @@ struct TRun {
   double Seconds = 0;
 };
 
-// Runs the program on the feed; with a delay, kills it after that long.
-TRun Run(const std::string& lorvane, const fs::path& feed, double killAfter) {
-  const auto start = TClock::now();
+// Starts the program on the feed.
+pid_t Start(const std::string& lorvane, const fs::path& feed) {
   const pid_t pid = fork();
   if (pid < 0) {
     std::perror("fork");
@@ -119,6 +119,20 @@ TRun Run(const std::string& lorvane, const fs::path& feed, double killAfter) {
     execl(lorvane.c_str(), lorvane.c_str(), "--once", "--home", home.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  return pid;
+}
+
+// The exit status of a run that ended, -1 when it did not end by itself.
+int Finish(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program on the feed; with a delay, kills it after that long.
+TRun Run(const std::string& lorvane, const fs::path& feed, double killAfter) {
+  const auto start = TClock::now();
+  const pid_t pid = Start(lorvane, feed);
   TRun run;
   int status = 0;
   if (killAfter >= 0) {
@@ -294,11 +308,34 @@ int main(int argc, char** argv) {
     trials.CheckRecovery("round " + std::to_string(rounds));
   }
 
+  // Two runs over the one feed, the second started at a random moment of the first: one of
+  // them works and the other, finding the feed claimed, does not start (or, started after
+  // the first ended, finds nothing left to do). Nothing may be torn or lost either way.
+  int overlaps = 0, gaveWay = 0;
+  for (; overlaps < wanted / 3 && GFaults == 0; ++overlaps) {
+    Restore(pristine, feed);
+    const double after = delay(random);
+    const std::string when = "overlap " + std::to_string(overlaps + 1) + ", second run at " +
+                             std::to_string(static_cast<int>(after * 1000)) + " ms";
+    const pid_t first = Start(lorvane, feed);
+    std::this_thread::sleep_for(std::chrono::duration<double>(after));
+    const pid_t second = Start(lorvane, feed);
+    const int a = Finish(first), b = Finish(second);
+    for (const int status : {a, b})
+      if (status != 0 && status != 3) Fault(when + ": a run ended with status " + std::to_string(status));
+    if (a != 0 && b != 0) Fault(when + ": neither run went through");
+    gaveWay += (a == 3) + (b == 3);
+    trials.CheckSafe(when);
+    trials.CheckRecovery(when);
+  }
+
+  std::cout << "kill trials: " << overlaps << " overlapping pairs of runs (" << gaveWay
+            << " runs gave way to the other)\n";
   std::cout << "kill trials: " << kills << " kills survived in " << rounds << " rounds (runs of about "
             << static_cast<int>(typical * 1000) << " ms; " << finished
             << " runs ended before their kill), " << leftovers
             << " temporary files left by killed saves, " << GFaults << " faults\n";
-  const bool held = GFaults == 0 && kills >= wanted;
+  const bool held = GFaults == 0 && kills >= wanted && overlaps >= wanted / 3;
   if (!held)
     std::cerr << "kill trials failed with seed " << seed << " (LORVANE_SEED=" << seed << " replays it)\n";
   std::error_code ec;
