@@ -1,6 +1,8 @@
 # The front door: `make` installs what is missing, configures and builds into build/;
 # `make test` builds and runs every test; `make demo` runs one merge on a generated feed.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
+# `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
+# `make test-windows` runs their tests under Wine and compares both builds' runs.
 
 SANITIZE ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
@@ -8,13 +10,24 @@ JOBS     ?= $(shell nproc)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
             fonts-wqy-microhei clang libclang-rt-14-dev locales
+# The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
+# Windows, and Wine to run what was built.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
+WINBUILD := build-windows
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps windows-deps configure build test demo bench fuzz clean windows test-windows
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(call install,$(PACKAGES))
+
+windows-deps:
+	@$(call install,$(WINDOWS_PACKAGES))
+
+# Installs the Debian packages of $(1) that are missing (as root), or says how.
+define install
+missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -25,6 +38,7 @@ deps:
 	    echo "Missing packages. Run:"; echo "  sudo apt-get install$$missing"; exit 1; \
 	  fi; \
 	fi
+endef
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE)
@@ -49,5 +63,15 @@ bench: build
 fuzz: deps
 	bash tests/fuzz/run.sh
 
+$(WINBUILD)/CMakeCache.txt: | windows-deps
+	cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake
+
+windows: windows-deps $(WINBUILD)/CMakeCache.txt
+	cmake --build $(WINBUILD) -j $(JOBS)
+
+# The Windows tests under Wine, then the same feeds through both builds, byte for byte.
+test-windows: windows build
+	bash tests/windows/run.sh $(WINBUILD) build
+
 clean:
-	rm -rf build build-address build-thread
+	rm -rf build build-address build-thread $(WINBUILD)
