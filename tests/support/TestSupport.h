@@ -61,7 +61,7 @@ class TTempDir {
   // POSIX, the folder's own on Windows.
   std::string Drive(const std::string& name = "") const {
 #ifdef _WIN32
-    std::string p = name.empty() ? HostText(FPath) : *this / name;
+    std::string p = name.empty() ? HostText(FPath) : HostText(FPath) + "\\" + name;
 #else
     std::string p = "Z:" + (name.empty() ? FPath.string() : (FPath / name).string());
 #endif
