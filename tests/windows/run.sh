@@ -12,8 +12,9 @@ failed=0
 passed=0
 for test in platform_tests f10_tests engine_tests; do
   echo "== $test.exe (Wine)"
-  # The tests make their folders under the system's temporary folder, inside the prefix.
-  if (cd "$WINBUILD" && "$WINE" "$test.exe" --gtest_brief=1); then
+  # The tests make their folders under the system's temporary folder, inside the prefix; a
+  # wait that is never woken must fail, not hang.
+  if (cd "$WINBUILD" && timeout 600 "$WINE" "$test.exe" --gtest_brief=1); then
     passed=$((passed + 1))
   else
     echo "$test.exe FAILED under Wine"
