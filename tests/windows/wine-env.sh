@@ -13,4 +13,5 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Making the Wine prefix $WINEPREFIX"
   "$WINE" wineboot --init >/dev/null 2>&1
+  "$WINESERVER" -w  # the prefix is written out when the server ends
 fi
