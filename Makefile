@@ -3,6 +3,8 @@
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
 # until WERROR=0 is given.
+# `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
+# `make test-windows` runs their tests under Wine and compares both builds' runs.
 
 SANITIZE ?=
 WERROR   ?=
@@ -13,13 +15,24 @@ WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
             fonts-wqy-microhei clang libclang-rt-14-dev locales
+# The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
+# Windows, and Wine to run what was built.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
+WINBUILD := build-windows
 
-.PHONY: all deps configure build test test-stress demo bench fuzz clean
+.PHONY: all deps windows-deps configure build test test-stress demo bench fuzz clean windows test-windows
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(call install,$(PACKAGES))
+
+windows-deps:
+	@$(call install,$(WINDOWS_PACKAGES))
+
+# Installs the Debian packages of $(1) that are missing (as root), or says how.
+define install
+missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -30,6 +43,7 @@ deps:
 	    echo "Missing packages. Run:"; echo "  sudo apt-get install$$missing"; exit 1; \
 	  fi; \
 	fi
+endef
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DLORVANE_SANITIZE=$(SANITIZE) -DLORVANE_WERROR=$(WERROR_CMAKE)
@@ -63,6 +77,22 @@ bench: build
 fuzz: deps
 	LORVANE_WERROR=$(WERROR) bash tests/fuzz/run.sh
 
-# Every build folder: build/, build-<sanitizer>/ and the fuzz targets' build-fuzz/.
+$(WINBUILD)/CMakeCache.txt: | windows-deps
+	cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DLORVANE_WERROR=$(WERROR_CMAKE)
+
+windows: windows-deps $(WINBUILD)/CMakeCache.txt
+ifneq ($(WERROR),)
+	@grep -qx 'LORVANE_WERROR:BOOL=$(WERROR_CMAKE)' $(WINBUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(WINBUILD) -DLORVANE_WERROR=$(WERROR_CMAKE)
+endif
+	cmake --build $(WINBUILD) -j $(JOBS)
+
+# The Windows tests under Wine, then the same feeds through both builds, byte for byte.
+test-windows: windows build
+	bash tests/windows/run.sh $(WINBUILD) build
+
+# Every build folder: build/, build-<sanitizer>/, the fuzz targets' build-fuzz/ and the
+# Windows build-windows/.
 clean:
 	rm -rf build build-*/

@@ -4,7 +4,9 @@
 
 #include "uUniteThread.h"
 
+#ifdef __GLIBC__
 #include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <condition_variable>
@@ -167,8 +169,10 @@ void TUniteThread::Body() {
   // Every stock needs the same few large buffers for a moment. Handed back to the system
   // after each stock, their pages would be faulted in afresh for the next one; kept in the
   // process for the run, they are reused. The end of the run hands them back.
+#ifdef __GLIBC__
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
+#endif
   try {
     FHost.Synchronize([this] {
       FHost.SetTimerEnabled(false);
@@ -224,10 +228,12 @@ void TUniteThread::Body() {
   FBacklog.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
+#ifdef __GLIBC__
   ::malloc_trim(0);
   // Between runs the program goes back to handing freed memory back at once.
   ::mallopt(M_TRIM_THRESHOLD, 128 << 10);
   ::mallopt(M_MMAP_THRESHOLD, 128 << 10);
+#endif
   // Each hand-over on its own, so a host that fails one still gets the others; the end of
   // the run must reach it on every path.
   try {

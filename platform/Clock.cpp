@@ -1,8 +1,10 @@
 #include "Clock.h"
 
+#ifndef _WIN32
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/time.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 
 #include "Convert.h"
 #include "Failure.h"
+#include "RegionalFormats.h"
 #include "Texts.h"
 
 namespace {
@@ -55,25 +58,10 @@ int WeekDay(const TDateTime& t) {  // 0 = Sunday
 
 // --- The regional formats ---
 
-enum class TField {
-  Literal, Day, DaySpaced, Month, Year2, Year4, Hour24, Hour12, Minute, Second, AmPm,
-  MonthAbbr, MonthName, DayAbbr, DayName
-};
-
-struct TToken {
-  TField Field;
-  std::string Text;  // the literal, GBK
-};
-
-struct TFormats {
-  std::vector<TToken> Date, Time;
-  std::string Am = "AM", Pm = "PM";
-  std::string MonthAbbr[12], MonthName[12], DayAbbr[7], DayName[7];
-};
-
 std::mutex gFormatsLock;
 std::shared_ptr<const TFormats> gFormats;  // replaced whole, so a reader keeps a stable set
 
+#ifndef _WIN32
 // Reads the locale's texts and carries them into GBK from the character set they are in.
 class TLocaleText {
  public:
@@ -170,16 +158,11 @@ void ReadFormats(locale_t loc, TFormats& f) {
   }
 }
 
+#endif
+
 void LoadFormatsLocked() {
   TFormats f;
-  if (const locale_t loc = OpenTimeLocale(); loc != static_cast<locale_t>(nullptr)) {
-    try {
-      ReadFormats(loc, f);
-    } catch (const std::runtime_error&) {
-      f = TFormats{};  // a character set iconv does not know: the C formats below
-    }
-    freelocale(loc);
-  }
+  ReadHostFormats(f);
   // Without usable regional formats the program still needs a stamp it can read back.
   if (f.Date.empty())
     f.Date = {{TField::Month, ""}, {TField::Literal, "/"}, {TField::Day, ""},
@@ -220,6 +203,12 @@ void Render(const std::vector<TToken>& tokens, const TFormats& f, const TDateTim
       case TField::MonthName: out += f.MonthName[t.Month - 1]; break;
       case TField::DayAbbr: out += f.DayAbbr[WeekDay(t)]; break;
       case TField::DayName: out += f.DayName[WeekDay(t)]; break;
+      case TField::Day1: out += std::to_string(t.Day); break;
+      case TField::Month1: out += std::to_string(t.Month); break;
+      case TField::Hour24_1: out += std::to_string(t.Hour); break;
+      case TField::Hour12_1: out += std::to_string(t.Hour % 12 == 0 ? 12 : t.Hour % 12); break;
+      case TField::Minute1: out += std::to_string(t.Minute); break;
+      case TField::Second1: out += std::to_string(t.Second); break;
     }
   }
 }
@@ -285,9 +274,11 @@ bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_vie
         break;
       case TField::Day:
       case TField::DaySpaced:
+      case TField::Day1:
         if (!ReadNumber(s, at, 2, p.Day)) return false;
         break;
       case TField::Month:
+      case TField::Month1:
         if (!ReadNumber(s, at, 2, p.Month)) return false;
         break;
       case TField::Year2:
@@ -301,15 +292,19 @@ bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_vie
         break;
       }
       case TField::Hour24:
+      case TField::Hour24_1:
         if (!ReadNumber(s, at, 2, p.Hour)) return false;
         break;
       case TField::Hour12:
+      case TField::Hour12_1:
         if (!ReadNumber(s, at, 2, p.Hour12)) return false;
         break;
       case TField::Minute:
+      case TField::Minute1:
         if (!ReadNumber(s, at, 2, p.Minute)) return false;
         break;
       case TField::Second:
+      case TField::Second1:
         if (!ReadNumber(s, at, 2, p.Second)) return false;
         break;
       case TField::AmPm: {
@@ -404,6 +399,18 @@ bool MatchIso(std::string_view s, TDateTime& out) {
 
 }  // namespace
 
+#ifndef _WIN32
+void ReadHostFormats(TFormats& f) {
+  if (const locale_t loc = OpenTimeLocale(); loc != static_cast<locale_t>(nullptr)) {
+    try {
+      ReadFormats(loc, f);
+    } catch (const std::runtime_error&) {
+      f = TFormats{};  // a character set iconv does not know: the C formats
+    }
+    freelocale(loc);
+  }
+}
+
 TDateTime SystemNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -412,6 +419,7 @@ TDateTime SystemNow() {
   return TDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                    tm.tm_sec,        static_cast<int>(ts.tv_nsec / 1000000)};
 }
+#endif
 
 TDateTime IncDays(const TDateTime& t, int days) {
   TDateTime out = t;

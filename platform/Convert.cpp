@@ -1,6 +1,8 @@
 #include "Convert.h"
 
+#ifndef _WIN32
 #include <iconv.h>
+#endif
 
 #include <cerrno>
 #include <stdexcept>
@@ -10,6 +12,7 @@
 
 namespace {
 
+#ifndef _WIN32
 // One conversion descriptor per thread and direction: iconv_t is not safe to share, and
 // opening one per call would cost more than most conversions.
 class TConverter {
@@ -60,6 +63,8 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+#endif
+
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 int DigitValue(char c, int base) {
@@ -103,6 +108,8 @@ bool TryStrToInt(std::string_view s, std::int32_t& value) {
 
 }  // namespace
 
+// On Windows the conversions are those of code page 936 (platform/win32).
+#ifndef _WIN32
 std::string GbkToUtf8(std::string_view gbk) {
   if (IsAscii(gbk)) return std::string(gbk);
   thread_local TConverter converter("UTF-8", "GBK");
@@ -119,6 +126,8 @@ std::string HostToGbk(std::string_view text, const std::string& codeset) {
   TConverter converter("GBK", codeset.c_str());
   return converter.Run(text);
 }
+
+#endif
 
 std::int32_t StrToInt(const std::string& text) {
   std::int32_t value = 0;

@@ -32,8 +32,10 @@ int WinErrorOf(int errnoValue) {
     case ETXTBSY: return kErrAccessDenied;
     case EWOULDBLOCK:
     case EBUSY: return kErrSharingViolation;
-    case ENOSPC:
+    case ENOSPC: return kErrDiskFull;
+#ifdef EDQUOT
     case EDQUOT: return kErrDiskFull;
+#endif
     case EEXIST: return kErrAlreadyExists;
     case ENOTEMPTY: return 145;    // the folder is not empty
     case EXDEV: return 17;         // not the same device

@@ -177,6 +177,10 @@ class TPlatform {
   virtual std::string RealPath(const std::string& path) = 0;
 };
 
+// The platform of the system the program runs on (POSIX or Windows). `homeDir`, when not
+// empty, is a host folder standing in for the program's folder (--home).
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "");
+
 // Whether `name` matches `mask` by the rule FindFiles applies to the last component of its
 // pattern ("*" any run, "?" exactly one character, a GBK character counting as one, ASCII
 // case ignored, "*.*" any name at all).

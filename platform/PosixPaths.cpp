@@ -289,35 +289,7 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names
   return r;
 }
 
-bool WildMatch(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*") pattern = "*";  // every name, with or without an extension
-  std::size_t p = 0, n = 0;
-  std::size_t starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = ++p;
-      starN = n;
-      continue;
-    }
-    if (p < pattern.size()) {
-      const std::size_t pl = CharLength(pattern, p);
-      const std::size_t nl = CharLength(name, n);
-      if ((pl == 1 && pattern[p] == '?') ||
-          (pl == nl && SameText(pattern.substr(p, pl), name.substr(n, nl)))) {
-        p += pl;
-        n += nl;
-        continue;
-      }
-    }
-    if (starP == std::string_view::npos) return false;
-    // Let the last star take one more character of the name and try again.
-    starN += CharLength(name, starN);
-    n = starN;
-    p = starP;
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
+bool WildMatch(std::string_view pattern, std::string_view name) { return MatchesMask(pattern, name); }
 
 std::string NormalHostPath(const std::string& hostPath) {
   std::string path = hostPath;
@@ -345,7 +317,3 @@ std::string NormalHostPath(const std::string& hostPath) {
 }
 
 }  // namespace posixpaths
-
-bool MatchesMask(std::string_view mask, std::string_view name) {
-  return posixpaths::WildMatch(mask, name);
-}

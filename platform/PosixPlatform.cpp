@@ -438,3 +438,7 @@ std::string HostProgramPath() {
   buffer.resize(static_cast<std::size_t>(n));
   return buffer;
 }
+
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir) {
+  return std::make_unique<TPosixPlatform>(HostProgramPath(), homeDir);
+}

@@ -14,7 +14,6 @@
 #include "FaultyPlatform.h"
 #include "Index.h"
 #include "IndexBytes.h"
-#include "PosixPlatform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -51,7 +50,7 @@ inline std::vector<TIndexRecord> ReadIndex(const std::string& bytes) {
 
 class TMergeFixture : public ::testing::Test {
  protected:
-  TMergeFixture() : Real(HostProgramPath(), Tmp.Path().string()), Fs(Real), Thread(Fs, Host) {
+  TMergeFixture() : System(NewSystemPlatform(testsupport::HostText(Tmp.Path()))), Real(*System), Fs(Real), Thread(Fs, Host) {
     Fs.SetClock([] { return TDateTime{2026, 12, 8, 10, 30, 0, 0}; });
   }
 
@@ -90,7 +89,8 @@ class TMergeFixture : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  TPosixPlatform Real;
+  std::unique_ptr<TPlatform> System;
+  TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;
   TUniteThread Thread;

@@ -12,8 +12,8 @@
 #include "Clock.h"
 #include "Convert.h"
 #include "FaultyPlatform.h"
+#include "Index.h"
 #include "IndexBytes.h"
-#include "PosixPlatform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -32,7 +32,7 @@ inline std::string IndexBytes(const std::vector<indexbytes::TListed>& sections) 
 
 class TRunTest : public ::testing::Test {
  protected:
-  TRunTest() : Real(HostProgramPath(), Tmp.Path().string()), Fs(Real) {
+  TRunTest() : System(NewSystemPlatform(testsupport::HostText(Tmp.Path()))), Real(*System), Fs(Real) {
     Fs.SetClock([this] { return Clock; });
   }
 
@@ -105,7 +105,8 @@ class TRunTest : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  TPosixPlatform Real;
+  std::unique_ptr<TPlatform> System;
+  TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;
   TDateTime Clock{2026, 12, 8, 14, 5, 9, 0};

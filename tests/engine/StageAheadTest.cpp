@@ -91,8 +91,8 @@ class TStageAheadTest : public TRunTest {
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> tree;
     for (const auto& entry : stdfs::recursive_directory_iterator(Tmp.Path())) {
-      const std::string name = stdfs::relative(entry.path(), Tmp.Path()).string();
-      tree[name] = entry.is_directory() ? "<folder>" : ReadFile(entry.path().string());
+      const std::string name = testsupport::HostText(stdfs::relative(entry.path(), Tmp.Path()).generic_string());
+      tree[name] = entry.is_directory() ? "<folder>" : ReadFile(testsupport::HostText(entry.path()));
     }
     return tree;
   }

@@ -7,7 +7,6 @@
 #include "Convert.h"
 #include "Lines.h"
 #include "Platform.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -112,7 +111,9 @@ TEST(Failures, TextsByCodeAndErrno) {
   EXPECT_EQ(WinErrorOf(EISDIR), 5);
   EXPECT_EQ(WinErrorOf(EWOULDBLOCK), 32);
   EXPECT_EQ(WinErrorOf(ENOSPC), 112);
+#ifdef EDQUOT
   EXPECT_EQ(WinErrorOf(EDQUOT), 112);
+#endif
   EXPECT_EQ(WinErrorOf(EEXIST), 183);
   EXPECT_EQ(Fmt("'%s' is not a valid integer value", "abc"), "'abc' is not a valid integer value");
   EXPECT_EQ(Fmt("no place", "abc"), "no place");
@@ -153,7 +154,8 @@ TEST(Lines, SavedBytesAndJoinedLength) {
 
 TEST(Lines, SaveAndLoadThroughTheFileSystem) {
   TTempDir tmp;
-  TPosixPlatform fs(HostProgramPath());
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& fs = *system;
   TLines lines = TLines::Parse("x\ny\rz");
   SaveLines(fs, tmp.Drive("t.txt"), lines);
   EXPECT_EQ(ReadFile(tmp / "t.txt"), "x\r\ny\r\nz\r\n");
