@@ -26,7 +26,7 @@ void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& li
     fs.OpenShared(path).reset();
     fs.Append(path, line + "\r\n");
   } catch (const EFailure& e) {
-    throw IoFailure(e.Code());
+    throw IoFailure(e.Code(), e.Operation(), e.Path().empty() ? path : e.Path());
   }
 }
 

@@ -118,7 +118,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
       for (int i = 0; i < index.Count(); ++i) {
         const TIndexRecord& record = index.Record(i);
         const std::string name = FieldText(record.TextFile);
-        if (LeavesStageFolder(name)) throw EFailure(Texts::BadTextFileName + name);
+        if (LeavesStageFolder(name)) throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));
@@ -182,7 +182,7 @@ void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
   const int moved = FPlatform.MoveFile(made, path);
   if (moved != 0) {
     (void)FPlatform.DeleteFile(made);
-    if (moved != kErrAlreadyExists) throw IoFailure(moved);
+    if (moved != kErrAlreadyExists) throw IoFailure(moved, "move", made);
   }
   merge.AddAll(LoadLines(FPlatform, path));
   if (FMakeIndex) FTitles.push_back(title);

@@ -61,10 +61,11 @@ bool ForceLastLevel(TPlatform& fs, const std::string& path) {
   switch (fs.EntryKind(path)) {
     case TEntryKind::Folder: return true;
     case TEntryKind::Missing: break;
-    default: throw EFailure(path + Texts::DirCreateError);
+    default: throw EFailure(path + Texts::DirCreateError, 0, "mkdir", path);
   }
-  if (fs.CreateDir(path) == 0) return false;  // made now: there is nothing more to ask
-  if (fs.EntryKind(path) != TEntryKind::Folder) throw EFailure(path + Texts::DirCreateError);
+  const int made = fs.CreateDir(path);
+  if (made == 0) return false;  // made now: there is nothing more to ask
+  if (fs.EntryKind(path) != TEntryKind::Folder) throw EFailure(path + Texts::DirCreateError, made, "mkdir", path);
   return true;
 }
 
@@ -185,7 +186,8 @@ void TUniteThread::Body() {
     // Settings that are there but cannot be read are not "no mirrors": a run without them
     // would leave every mirror stale for good, since the stocks it merges are done.
     if (const int error = settings.ReadError())
-      throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error), error);
+      throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error), error, "read",
+                     settings.FileName());
     if (Prepare()) {
       if (!Terminated()) UniteIndexCodes();
       market(Texts::MarketSh, "1", FSrcPath, FDesPath);
@@ -541,7 +543,7 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
       // Listed, then taken away by someone else before this stock's turn: a search made now
       // would not have found it, so it is no failure of ours.
       if (moved == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
-      throw EFailure(code + Texts::CannotMove);
+      throw EFailure(code + Texts::CannotMove, moved, "move", from);
     }
     if (listed) FListing->Forget(entry.Name);
   }
@@ -560,7 +562,7 @@ void TUniteThread::MarkPending(const std::string& mark, std::string spare) {
     (void)FPlatform.DeleteFile(spare);
   }
   if (const int error = FPlatform.CreateIfMissing(mark))
-    throw EFailure(Texts::CannotWrite + mark, error);
+    throw EFailure(Texts::CannotWrite + mark, error, "create", mark);
 }
 
 void TUniteThread::DropSpareMark() noexcept {
@@ -592,7 +594,7 @@ void TUniteThread::CheckDataDir(const std::string& code, const std::string& sour
 
 void TUniteThread::DeleteIfExists(const std::string& path) {
   if (!FPlatform.FileExists(path)) return;
-  if (FPlatform.DeleteFile(path) != 0) throw EFailure(Texts::CannotDelete + path);
+  if (const int error = FPlatform.DeleteFile(path)) throw EFailure(Texts::CannotDelete + path, error, "delete", path);
 }
 
 void TUniteThread::CopyFileOver(const std::string& from, const std::string& to) {

@@ -17,7 +17,7 @@ namespace {
 // the load ends like a finished one (its release saves what was read).
 class EShortIndex final : public EFailure {
  public:
-  EShortIndex() : EFailure(Texts::StreamReadError) {}
+  explicit EShortIndex(const std::string& path) : EFailure(Texts::StreamReadError, 0, "read", path) {}
 };
 
 // The first `width` bytes of `text`, zero bytes after them up to the end of the field.
@@ -127,7 +127,7 @@ void TIndex::Load() {
   // zeros, as a partial read would.
   std::memset(&FHeader, 0, sizeof FHeader);
   if (file->ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
-    throw EShortIndex();
+    throw EShortIndex(FFileName);
 
   const std::int64_t capacity =
       size >= static_cast<std::int64_t>(sizeof FHeader)
@@ -144,7 +144,7 @@ void TIndex::Load() {
   const std::size_t got = want == 0 ? 0 : file->ReadAt(sizeof FHeader, FRecords.data(), want);
   if (got < want) {
     FRecords.resize(got / sizeof(TIndexRecord));
-    throw EShortIndex();
+    throw EShortIndex(FFileName);
   }
   FAsLoaded = size == static_cast<std::int64_t>(sizeof FHeader + want) && FHeader.Count >= 0 &&
               FHeader.Count <= FMaxRecords;
@@ -240,7 +240,8 @@ void TIndex::Save() {
     // Without the commit the old file stays whole: a failed save never leaves a torn index.
     const EFailure* cause = dynamic_cast<const EFailure*>(&e);
     writeError = std::make_exception_ptr(
-        EFailure(Texts::StreamWriteError, cause ? cause->Code() : 0));
+        EFailure(Texts::StreamWriteError, cause ? cause->Code() : 0,
+                 cause && !cause->Operation().empty() ? cause->Operation() : "write", FFileName));
   }
   file.reset();  // closes the file (and drops an uncommitted temporary) before the delete
 

@@ -12,7 +12,9 @@ std::string IoErrorText(int code) {
   }
 }
 
-EFailure IoFailure(int code) { return EFailure(IoErrorText(code), code); }
+EFailure IoFailure(int code, const std::string& operation, const std::string& path) {
+  return EFailure(IoErrorText(code), code, operation, path);
+}
 
 // The one place where a host error becomes the Windows code the program was written
 // against. ENOENT is reported as "file missing" here; the platform turns it into "path

@@ -1,21 +1,28 @@
 #pragma once
 // The one failure type of the program: a message text in GBK and, where a system call caused
-// it, the Windows error code (0 otherwise).
+// it, the Windows error code (0 otherwise), the operation that failed ("open", "write",
+// "move"...) and the path it was given (GBK; both empty when not known). The message is what
+// the log shows; the rest serves the run's report.
 
 #include <exception>
 #include <string>
 
 class EFailure : public std::exception {
  public:
-  explicit EFailure(std::string message, int code = 0)
-      : FMessage(std::move(message)), FCode(code) {}
+  explicit EFailure(std::string message, int code = 0, std::string operation = "",
+                    std::string path = "")
+      : FMessage(std::move(message)), FCode(code), FOperation(std::move(operation)), FPath(std::move(path)) {}
   const std::string& Message() const noexcept { return FMessage; }
   int Code() const noexcept { return FCode; }
+  const std::string& Operation() const noexcept { return FOperation; }
+  const std::string& Path() const noexcept { return FPath; }
   const char* what() const noexcept override { return FMessage.c_str(); }
 
  private:
   std::string FMessage;
   int FCode;
+  std::string FOperation;
+  std::string FPath;
 };
 
 // Windows error codes the program shows or tests for.
@@ -34,8 +41,8 @@ enum : int {
 // The text of an I/O error by Windows code: 2 "File not found", 3 "Invalid filename",
 // 4 "Too many open files", 5 "File access denied", any other "I/O error %d".
 std::string IoErrorText(int code);
-// An EFailure with IoErrorText(code) as its message.
-EFailure IoFailure(int code);
+// An EFailure with IoErrorText(code) as its message, and what failed on which path.
+EFailure IoFailure(int code, const std::string& operation = "", const std::string& path = "");
 // The Windows code of an errno value (ENOENT 2, ENOTDIR 3, EMFILE 4, EACCES 5, ENOSPC 112...).
 int WinErrorOf(int errnoValue);
 // `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").

@@ -13,11 +13,11 @@ class TFaultyReadFile final : public TReadFile {
   TFaultyReadFile(TFaultyPlatform& owner, std::string path, std::unique_ptr<TReadFile> real)
       : FOwner(owner), FPath(std::move(path)), FReal(std::move(real)) {}
   std::int64_t Size() override {
-    if (const int code = FOwner.Check("size", FPath)) throw IoFailure(code);
+    if (const int code = FOwner.Check("size", FPath)) throw IoFailure(code, "size", FPath);
     return FReal->Size();
   }
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
-    if (const int code = FOwner.Check("read", FPath)) throw IoFailure(code);
+    if (const int code = FOwner.Check("read", FPath)) throw IoFailure(code, "read", FPath);
     return FReal->ReadAt(offset, buffer, n);
   }
 
@@ -32,11 +32,11 @@ class TFaultyNewFile final : public TNewFile {
   TFaultyNewFile(TFaultyPlatform& owner, std::string path, std::unique_ptr<TNewFile> real)
       : FOwner(owner), FPath(std::move(path)), FReal(std::move(real)) {}
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t n) override {
-    if (const int code = FOwner.Check("write", FPath)) throw IoFailure(code);
+    if (const int code = FOwner.Check("write", FPath)) throw IoFailure(code, "write", FPath);
     FReal->WriteAt(offset, buffer, n);
   }
   void Commit() override {
-    if (const int code = FOwner.Check("commit", FPath)) throw IoFailure(code);
+    if (const int code = FOwner.Check("commit", FPath)) throw IoFailure(code, "replace", FPath);
     FReal->Commit();
   }
 
@@ -156,17 +156,17 @@ int TFaultyPlatform::CopyFileOver(const std::string& from, const std::string& to
 }
 
 std::unique_ptr<TReadFile> TFaultyPlatform::OpenExclusive(const std::string& path) {
-  if (const int code = Check("open", path)) throw IoFailure(code);
+  if (const int code = Check("open", path)) throw IoFailure(code, "open", path);
   return std::make_unique<TFaultyReadFile>(*this, path, FReal.OpenExclusive(path));
 }
 
 std::unique_ptr<TReadFile> TFaultyPlatform::OpenShared(const std::string& path, bool followLink) {
-  if (const int code = Check("openshared", path)) throw IoFailure(code);
+  if (const int code = Check("openshared", path)) throw IoFailure(code, "open", path);
   return std::make_unique<TFaultyReadFile>(*this, path, FReal.OpenShared(path, followLink));
 }
 
 std::unique_ptr<TNewFile> TFaultyPlatform::CreateExclusive(const std::string& path) {
-  if (const int code = Check("create", path)) throw IoFailure(code);
+  if (const int code = Check("create", path)) throw IoFailure(code, "create", path);
   return std::make_unique<TFaultyNewFile>(*this, path, FReal.CreateExclusive(path));
 }
 
@@ -176,14 +176,14 @@ int TFaultyPlatform::CreateIfMissing(const std::string& path) {
 }
 
 void TFaultyPlatform::CreateEmpty(const std::string& path) {
-  if (const int code = Check("create", path)) throw IoFailure(code);
+  if (const int code = Check("create", path)) throw IoFailure(code, "create", path);
   FReal.CreateEmpty(path);
 }
 
 void TFaultyPlatform::EndOfBatch() { FReal.EndOfBatch(); }
 
 void TFaultyPlatform::Append(const std::string& path, std::string_view bytes) {
-  if (const int code = Check("append", path)) throw IoFailure(code);
+  if (const int code = Check("append", path)) throw IoFailure(code, "append", path);
   FReal.Append(path, bytes);
 }
 

@@ -80,8 +80,9 @@ class TPosixReadFile final : public TReadFile {
  public:
   // `openedSize`: the size the file had when it was opened (its stat was taken then anyway),
   // the answer to a Size() asked before anything else; -1 when unknown.
-  explicit TPosixReadFile(TFd fd, std::int64_t openedSize = -1)
-      : FFd(std::move(fd)), FOpenedSize(openedSize) {}
+  // `path`: the path it was opened by, for the failures it reports.
+  explicit TPosixReadFile(TFd fd, std::int64_t openedSize = -1, std::string path = "")
+      : FFd(std::move(fd)), FOpenedSize(openedSize), FPath(std::move(path)) {}
   std::int64_t Size() override {
     if (FOpenedSize >= 0) {
       const std::int64_t size = FOpenedSize;
@@ -89,7 +90,7 @@ class TPosixReadFile final : public TReadFile {
       return size;
     }
     struct stat st{};
-    if (::fstat(FFd.Get(), &st) != 0) throw IoFailure(LastError());
+    if (::fstat(FFd.Get(), &st) != 0) throw IoFailure(LastError(), "size", FPath);
     return st.st_size;
   }
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
@@ -100,7 +101,7 @@ class TPosixReadFile final : public TReadFile {
       const ssize_t r = ::pread(FFd.Get(), p + got, n - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
       if (r < 0) {
         if (errno == EINTR) continue;
-        throw IoFailure(LastError());
+        throw IoFailure(LastError(), "read", FPath);
       }
       if (r == 0) break;
       got += static_cast<std::size_t>(r);
@@ -111,6 +112,7 @@ class TPosixReadFile final : public TReadFile {
  private:
   TFd FFd;
   std::int64_t FOpenedSize;
+  std::string FPath;
 };
 
 // One empty file kept for reuse instead of being deleted. On a file system that keeps freed
@@ -180,17 +182,19 @@ class TReplacement {
 
 class TPosixNewFile final : public TNewFile {
  public:
-  explicit TPosixNewFile(std::unique_ptr<TReplacement> r) : FReplacement(std::move(r)) {}
+  TPosixNewFile(std::unique_ptr<TReplacement> r, std::string path)
+      : FReplacement(std::move(r)), FPath(std::move(path)) {}
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t n) override {
     if (const int code = WriteAll(FReplacement->Fd(), offset, static_cast<const char*>(buffer), n))
-      throw IoFailure(code);
+      throw IoFailure(code, "write", FPath);
   }
   void Commit() override {
-    if (const int code = FReplacement->Commit()) throw IoFailure(code);
+    if (const int code = FReplacement->Commit()) throw IoFailure(code, "replace", FPath);
   }
 
  private:
   std::unique_ptr<TReplacement> FReplacement;
+  std::string FPath;
 };
 
 // Copies an opened source (`st` its stat) into a replacement, with its modification time.

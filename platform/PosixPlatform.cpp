@@ -274,9 +274,9 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& pat
   TFd fd;
   struct stat st{};
   if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_RDONLY, followLink, fd, st))
-    throw IoFailure(code);
-  if (const int code = Lock(fd, lock)) throw IoFailure(code);
-  return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size);
+    throw IoFailure(code, "open", path);
+  if (const int code = Lock(fd, lock)) throw IoFailure(code, "open", path);
+  return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size, path);
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
@@ -289,33 +289,33 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path, b
 
 std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& path) {
   const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-  if (t.Error) throw IoFailure(t.Error);
+  if (t.Error) throw IoFailure(t.Error, "create", path);
   auto r = std::make_unique<TReplacement>();
-  if (const int code = r->Start(t.R, nullptr)) throw IoFailure(code);
+  if (const int code = r->Start(t.R, nullptr)) throw IoFailure(code, "create", path);
   r->OfferOldTo(FSpare.get());
-  return std::make_unique<TPosixNewFile>(std::move(r));
+  return std::make_unique<TPosixNewFile>(std::move(r), path);
 }
 
 void TPosixPlatform::CreateEmpty(const std::string& path) {
   for (int attempt = 0;; ++attempt) {
     const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
-    if (t.Error) throw IoFailure(t.Error);
+    if (t.Error) throw IoFailure(t.Error, "create", path);
     if (t.R.Present) {
       // The name is given an empty file of its own. Emptying the old file where it stands
       // would empty whatever a link or a second name of it leads to as well.
       TReplacement r;
-      if (const int code = r.Start(t.R, nullptr, false)) throw IoFailure(code);
+      if (const int code = r.Start(t.R, nullptr, false)) throw IoFailure(code, "create", path);
       r.OfferOldTo(FSpare.get());
-      if (const int code = r.Commit()) throw IoFailure(code);
+      if (const int code = r.Commit()) throw IoFailure(code, "replace", path);
       return;
     }
-    if (!t.R.ParentExists) throw IoFailure(kErrPathNotFound);
+    if (!t.R.ParentExists) throw IoFailure(kErrPathNotFound, "create", path);
     if (FSpare->Use(t.R.Parent, t.R.Host)) return;
     TFd fd;
     const int code = OpenFd(t.R.Host, O_WRONLY | O_CREAT | O_EXCL, fd, 0666);
     if (code == 0) return;
     // Made by someone else since the lookup: emptied like any file found there.
-    if (code != kErrAlreadyExists || attempt > 0) throw IoFailure(code);
+    if (code != kErrAlreadyExists || attempt > 0) throw IoFailure(code, "create", path);
   }
 }
 
@@ -335,17 +335,17 @@ void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
   TFd fd;
   struct stat st{};
   if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_WRONLY | O_APPEND, false, fd, st))
-    throw IoFailure(code);
-  if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code);
+    throw IoFailure(code, "append", path);
+  if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code, "append", path);
   const char* p = bytes.data();
   std::size_t n = bytes.size();
   while (n > 0) {
     const ssize_t w = ::write(fd.Get(), p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      throw IoFailure(LastError());
+      throw IoFailure(LastError(), "append", path);
     }
-    if (w == 0) throw IoFailure(kErrDiskFull);
+    if (w == 0) throw IoFailure(kErrDiskFull, "append", path);
     p += w;
     n -= static_cast<std::size_t>(w);
   }

@@ -256,7 +256,7 @@ int WriteAt(HANDLE h, std::int64_t offset, const void* buffer, std::size_t n) {
 
 std::int64_t TWin32ReadFile::Size() {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(FHandle.Get(), &size)) throw IoFailure(Error());
+  if (!GetFileSizeEx(FHandle.Get(), &size)) throw IoFailure(Error(), "size", FPath);
   return size.QuadPart;
 }
 

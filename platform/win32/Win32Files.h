@@ -88,14 +88,20 @@ int WriteAt(HANDLE h, std::int64_t offset, const void* buffer, std::size_t n);
 
 class TWin32ReadFile final : public TReadFile {
  public:
-  explicit TWin32ReadFile(THandle h) : FHandle(std::move(h)) {}
+  // `path`: the path it was opened by, for the failures it reports.
+  TWin32ReadFile(THandle h, std::string path) : FHandle(std::move(h)), FPath(std::move(path)) {}
   std::int64_t Size() override;
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
-    return win32::ReadAt(FHandle.Get(), offset, buffer, n);
+    try {
+      return win32::ReadAt(FHandle.Get(), offset, buffer, n);
+    } catch (const EFailure& failure) {
+      throw IoFailure(failure.Code(), "read", FPath);
+    }
   }
 
  private:
   THandle FHandle;
+  std::string FPath;
 };
 
 // The atomic replacement of one file: the old file (if any) held with no sharing but
@@ -119,16 +125,19 @@ class TReplacement {
 
 class TWin32NewFile final : public TNewFile {
  public:
-  explicit TWin32NewFile(std::unique_ptr<TReplacement> r) : FReplacement(std::move(r)) {}
+  TWin32NewFile(std::unique_ptr<TReplacement> r, std::string path)
+      : FReplacement(std::move(r)), FPath(std::move(path)) {}
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t n) override {
-    if (const int code = win32::WriteAt(FReplacement->Temp(), offset, buffer, n)) throw IoFailure(code);
+    if (const int code = win32::WriteAt(FReplacement->Temp(), offset, buffer, n))
+      throw IoFailure(code, "write", FPath);
   }
   void Commit() override {
-    if (const int code = FReplacement->Commit()) throw IoFailure(code);
+    if (const int code = FReplacement->Commit()) throw IoFailure(code, "replace", FPath);
   }
 
  private:
   std::unique_ptr<TReplacement> FReplacement;
+  std::string FPath;
 };
 
 // Copies an opened source into a replacement, with its time of last change.

@@ -191,24 +191,25 @@ int TWin32Platform::CopyFileOver(const std::string& from, const std::string& to)
 
 std::unique_ptr<TReadFile> TWin32Platform::OpenExclusive(const std::string& path) {
   const TWinPath parsed = ParsePath(path, false);
-  if (parsed.Error) throw IoFailure(parsed.Error);
+  if (parsed.Error) throw IoFailure(parsed.Error, "open", path);
   THandle h;
-  if (const int code = OpenPlain(parsed.Full(), GENERIC_READ, 0, false, h)) throw IoFailure(code);
-  return std::make_unique<TWin32ReadFile>(std::move(h));
+  if (const int code = OpenPlain(parsed.Full(), GENERIC_READ, 0, false, h)) throw IoFailure(code, "open", path);
+  return std::make_unique<TWin32ReadFile>(std::move(h), path);
 }
 
 std::unique_ptr<TReadFile> TWin32Platform::OpenShared(const std::string& path, bool followLink) {
   const TWinPath parsed = ParsePath(path, false);
-  if (parsed.Error) throw IoFailure(parsed.Error);
+  if (parsed.Error) throw IoFailure(parsed.Error, "open", path);
   THandle h;
-  if (const int code = OpenPlain(parsed.Full(), GENERIC_READ, FILE_SHARE_READ, followLink, h)) throw IoFailure(code);
-  return std::make_unique<TWin32ReadFile>(std::move(h));
+  if (const int code = OpenPlain(parsed.Full(), GENERIC_READ, FILE_SHARE_READ, followLink, h))
+    throw IoFailure(code, "open", path);
+  return std::make_unique<TWin32ReadFile>(std::move(h), path);
 }
 
 std::unique_ptr<TNewFile> TWin32Platform::CreateExclusive(const std::string& path) {
   auto r = std::make_unique<TReplacement>();
-  if (const int code = r->Start(ParsePath(path, false))) throw IoFailure(code);
-  return std::make_unique<TWin32NewFile>(std::move(r));
+  if (const int code = r->Start(ParsePath(path, false))) throw IoFailure(code, "create", path);
+  return std::make_unique<TWin32NewFile>(std::move(r), path);
 }
 
 int TWin32Platform::CreateIfMissing(const std::string& path) {
@@ -226,34 +227,34 @@ int TWin32Platform::CreateIfMissing(const std::string& path) {
 
 void TWin32Platform::CreateEmpty(const std::string& path) {
   const TWinPath parsed = ParsePath(path, false);
-  if (parsed.Error) throw IoFailure(parsed.Error);
+  if (parsed.Error) throw IoFailure(parsed.Error, "create", path);
   const std::wstring full = parsed.Full();
   if (Look(full).Error == ERROR_FILE_NOT_FOUND) {
     THandle h(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (h.Valid()) return;
     // Made by someone else since the look: emptied like any file found there.
-    if (GetLastError() != ERROR_FILE_EXISTS) throw IoFailure(Error());
+    if (GetLastError() != ERROR_FILE_EXISTS) throw IoFailure(Error(), "create", path);
   }
   // The name is given an empty file of its own: emptying the old file where it stands would
   // empty whatever a link or a second name of it leads to as well.
   TReplacement r;
-  if (const int code = r.Start(parsed)) throw IoFailure(code);
-  if (const int code = r.Commit()) throw IoFailure(code);
+  if (const int code = r.Start(parsed)) throw IoFailure(code, "create", path);
+  if (const int code = r.Commit()) throw IoFailure(code, "replace", path);
 }
 
 void TWin32Platform::Append(const std::string& path, std::string_view bytes) {
   const TWinPath parsed = ParsePath(path, false);
-  if (parsed.Error) throw IoFailure(parsed.Error);
+  if (parsed.Error) throw IoFailure(parsed.Error, "append", path);
   THandle h;
   // Readers may look at the file meanwhile; no other writer may.
   if (const int code = OpenPlain(parsed.Full(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, false, h))
-    throw IoFailure(code);
+    throw IoFailure(code, "append", path);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30));
     DWORD written = 0;
-    if (!WriteFile(h.Get(), bytes.data() + done, want, &written, nullptr)) throw IoFailure(Error());
-    if (written == 0) throw IoFailure(kErrDiskFull);
+    if (!WriteFile(h.Get(), bytes.data() + done, want, &written, nullptr)) throw IoFailure(Error(), "append", path);
+    if (written == 0) throw IoFailure(kErrDiskFull, "append", path);
     done += written;
   }
 }
