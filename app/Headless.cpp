@@ -10,6 +10,7 @@
 #include "Failure.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "RunReport.h"
 #include "Texts.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
@@ -142,12 +143,49 @@ class TStopSignals final {
 
 }  // namespace
 
-int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
+int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::string& reportPath) {
+  TRunReport report(fs.Now());
+  std::string reportFile = reportPath;
+  // The report, when one is wanted, whatever became of the run; a report that could not be
+  // written leaves an old one that would tell of a run that is not this one.
+  const auto done = [&](int status) -> int {
+    if (reportFile.empty()) return status;
+    try {
+      WriteRunReport(fs, reportFile, report);
+    } catch (const EFailure& failure) {
+      err << "lorvane: cannot write the report " << fs.HostPath(reportFile) << ": "
+          << ConsoleText(failure.Message()) << '\n' << std::flush;
+      if (status == kRunClean) return kRunFailed;
+    }
+    return status;
+  };
+  const auto notRun = [&](const std::string& why, const std::string& prefix = "") -> int {
+    err << prefix << ConsoleText(why) << '\n' << std::flush;
+    report.NotRun(why);
+    return done(kRunNotRun);
+  };
+
+  const std::string settings = SettingsPathFor(fs.ProgramPath());
+  // A scheduled run without settings would log that no market is configured, every few
+  // minutes, for ever: it says so once to whoever scheduled it, and touches nothing.
+  if (!fs.FileExists(settings)) {
+    // Named in the folder's own spelling: the capitals of the rule belong to the file name.
+    const std::string name = settings.substr(LastPathDelimiter(settings) + 1);
+    std::string folder = fs.HostPath(ProgramDir(fs));
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+    return notRun("no settings file " + Utf8ToGbk(folder) + name + " (see --help)", "lorvane: ");
+  }
+
   THeadlessHost host(out, err);
   TUniteThread run(fs, host);
+  run.FReport = &report;
   try {
-    TIniFile ini(fs, SettingsPathFor(fs.ProgramPath()));
+    TIniFile ini(fs, settings);
     const std::string& option = Texts::SectionOption;
+    const std::string reportKey = ini.ReadString(option, "REPORT", "");
+    if (reportFile.empty()) reportFile = ReportPathFor(fs, reportKey);
+    // Settings that cannot be read whole are not taken as no settings at all.
+    if (ini.ReadError()) return notRun(Texts::CannotReadSettings + settings + " " + ini.ReadErrorText());
     run.FSrcPath = ini.ReadString(option, "SRC", "");
     run.FDesPath = ini.ReadString(option, "DES", "");
     run.FSzSrcPath = ini.ReadString(option, "SZSRC", "");
@@ -157,8 +195,7 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
     const std::string fallback = DateTimeToStr(IncDays(fs.Now(), -2));
     StrToDateTime(ini.ReadString(option, "LASTFILETIME", fallback));
   } catch (const EFailure& failure) {
-    err << ConsoleText(failure.Message()) << '\n' << std::flush;
-    return kRunNotRun;
+    return notRun(failure.Message());
   }
 
   try {
@@ -167,23 +204,25 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
   } catch (const EFailure& failure) {
     // The run reports its own failures; one that escapes it still must not pass as success.
     err << ConsoleText(failure.Message()) << '\n' << std::flush;
-    return kRunFailed;
+    report.Failed(false, "", "", failure);
+    return done(kRunFailed);
   } catch (const std::exception& failure) {
     err << failure.what() << '\n' << std::flush;
-    return kRunFailed;
+    report.Failed(false, "", "", EFailure(failure.what()));
+    return done(kRunFailed);
   }
   switch (run.Outcome()) {
     case TRunOutcome::Busy:
       err << "lorvane: " << ConsoleText(run.BusyNotice()) << '\n' << std::flush;
-      return kRunBusy;
+      return done(kRunBusy);
     case TRunOutcome::Refused:
-      return kRunNotRun;  // the run reported why on the console already
+      return done(kRunNotRun);  // the run reported why on the console already
     case TRunOutcome::Ran:
       break;
   }
   if (run.Terminated()) {
     err << "lorvane: the run was stopped before its end\n" << std::flush;
-    return kRunFailed;
+    return done(kRunFailed);
   }
-  return host.Failed() ? kRunFailed : kRunClean;
+  return done(host.Failed() ? kRunFailed : kRunClean);
 }

@@ -2,6 +2,7 @@
 // One merge run without a form, for scheduled use and for tests that drive the real program.
 
 #include <iosfwd>
+#include <string>
 
 class TPlatform;
 
@@ -9,8 +10,9 @@ class TPlatform;
 enum : int {
   kRunClean = 0,    // the run ended and reported no failure
   kRunFailed = 1,   // the run reported a failure (it set the status text), or was stopped
-  kRunNotRun = 2,   // nothing ran: bad usage, LASTFILETIME is not a date and time, or the
-                    // settings would make the run write into a source root
+  kRunNotRun = 2,   // nothing ran: bad usage, no settings file or one that cannot be read,
+                    // LASTFILETIME is not a date and time, or the settings would make the
+                    // run write into a source root
   kRunBusy = 3,     // nothing ran: another run works on one of the same folders
 };
 
@@ -18,6 +20,10 @@ enum : int {
 // INDEX), converts LASTFILETIME as the start of a run does, then performs one run on the
 // calling thread. Every line the form log would get goes to `out`, every status text to
 // `err`, both as UTF-8. SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the closing of
-// the console) ask the run to stop before its next stock.
+// the console) ask the run to stop before its next stock. Without a settings file nothing is
+// touched: no run, no day log.
+// The run's report goes to `reportPath` (a drive path) or, when that is empty, to where the
+// settings' REPORT key says; none when neither names a file. A report that cannot be written
+// turns a clean status into 1.
 // Returns one of the statuses above.
-int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err);
+int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::string& reportPath = "");

@@ -14,9 +14,15 @@
 #include <memory>
 #include <string>
 
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 #include "Clock.h"
 #include "Failure.h"
 #include "Headless.h"
+#include "HomeFolder.h"
 #include "Platform.h"
 #if LORVANE_FORM
 #include "QtText.h"
@@ -26,7 +32,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: lorvane [--home DIR] [--once]\n"
+    "Usage: lorvane [--home DIR] [--once [--report FILE]]\n"
     "       lorvane --help | --version\n";
 
 const char kHelp[] =
@@ -45,14 +51,22 @@ const char kHelp[] =
     "              stops the run before its next stock.\n"
 #endif
     "              Exit status: 0 the run reported no failure; 1 it reported one (or\n"
-    "              was stopped); 2 nothing ran (bad usage, LASTFILETIME in the\n"
-    "              settings is not a date and time, or the settings would make the\n"
-    "              run write into a source root or map a drive to a relative path);\n"
+    "              was stopped, or its report could not be written); 2 nothing ran\n"
+    "              (bad usage, no settings file or one that cannot be read, LASTFILETIME\n"
+    "              in the settings is not a date and time, or the settings would make\n"
+    "              the run write into a source root or map a drive to a relative path);\n"
     "              3 nothing ran because another run works on one of the same\n"
     "              folders (standard error names the folder and the process).\n"
-    "  --home DIR  DIR stands in for the program's folder: the settings file (the\n"
-    "              program's name in capitals + .INI, e.g. LORVANE.INI, found without\n"
-    "              regard to case) and the daily logs UniteLogyyyy-mm-dd.txt live there.\n"
+    "  --report FILE\n"
+    "              with --once: at the end write a JSON summary of the run to FILE\n"
+    "              (replaced whole): times, exit status, per market the stocks merged\n"
+    "              and failed, composites, mirror copies owed, files left alone. Without\n"
+    "              it, the key REPORT of section OPTION in the settings names the file.\n"
+    "  --home DIR  the folder of the settings file (the program's name in capitals +\n"
+    "              .INI, e.g. LORVANE.INI, found without regard to case) and of the day\n"
+    "              logs UniteLogyyyy-mm-dd.txt. Without it: the program's own folder or,\n"
+    "              for a program installed in a folder named bin, the user's\n"
+    "              $XDG_CONFIG_HOME/lorvane (by default ~/.config/lorvane).\n"
     "  --help      show this text and exit.\n"
     "  --version   show the version and exit.\n"
 #ifdef _WIN32
@@ -124,17 +138,32 @@ std::string HostText(const std::filesystem::path& path) {
 #endif
 }
 
+// The folder standing in for the program's folder when --home is not given: empty for the
+// program's own folder.
+std::string DefaultHome() {
+#ifdef _WIN32
+  return {};
+#else
+  const std::unique_ptr<TPlatform> plain = NewSystemPlatform();
+  const struct passwd* account = ::getpwuid(::getuid());
+  return DefaultHomeFolder(plain->HostPath(plain->ProgramPath()), [](const char* name) { return std::getenv(name); },
+                           account && account->pw_dir ? account->pw_dir : "");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool once = false;
   bool haveHome = false;
+  bool help = false;
   std::string home;
+  std::string report;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage << "\n" << kHelp;
-      return 0;
+      help = true;
+      break;
     }
     if (arg == "--version") {
       std::cout << "lorvane " << LORVANE_VERSION << "\n";
@@ -150,8 +179,27 @@ int main(int argc, char** argv) {
         home = arg.substr(7);
       }
       haveHome = true;
+    } else if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
+      if (arg == "--report") {
+        if (i + 1 >= argc) return Usage("--report needs a file");
+        report = argv[++i];
+      } else {
+        report = arg.substr(9);
+      }
+      if (report.empty()) return Usage("--report needs a file");
     } else {
       return Usage("unknown argument: " + arg);
+    }
+  }
+  if (!report.empty() && !once && !help) return Usage("--report goes with --once");
+  if (!haveHome) {
+    home = DefaultHome();
+    // The form keeps its settings there, so the folder is made for it; a single run without
+    // settings has nothing to do, and leaves no folder behind either.
+    if (!home.empty() && !once && !help) {
+      std::error_code ec;
+      std::filesystem::create_directories(home, ec);
+      std::filesystem::permissions(home, std::filesystem::perms::owner_all, ec);
     }
   }
   if (haveHome) {
@@ -165,6 +213,12 @@ int main(int argc, char** argv) {
 
   const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
   TPlatform& fs = *platform;
+  if (help) {
+    std::string folder = fs.HostPath(ProgramDir(fs));
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    std::cout << kUsage << "\n" << kHelp << "\nSettings and day logs of this program now: " << folder << "\n";
+    return 0;
+  }
   LoadRegionalFormats();
   try {
     LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));
@@ -173,7 +227,14 @@ int main(int argc, char** argv) {
     return kRunNotRun;
   }
 
-  if (once) return RunOnce(fs, std::cout, std::cerr);
+  if (once) {
+    std::string reportPath;
+    if (!report.empty()) {
+      std::error_code ec;
+      reportPath = fs.DrivePath(HostText(std::filesystem::absolute(report, ec).lexically_normal()));
+    }
+    return RunOnce(fs, std::cout, std::cerr, reportPath);
+  }
 
 #if !LORVANE_FORM
   return Usage("this build has no form; give --once");

@@ -6,6 +6,7 @@
 
 #include "Failure.h"
 #include "Platform.h"
+#include "RunReport.h"
 #include "Texts.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
@@ -61,8 +62,16 @@ void TUniteThread::SetStatus(const std::string& text) {
   FHost.Synchronize([this, &text] { FHost.SetStatus(text); });
 }
 
-void TUniteThread::ReportFailure(const std::string& message) {
-  FMessage = message;
+void TUniteThread::ReportFailure(const std::string& message) { ReportFailure(EFailure(message)); }
+
+void TUniteThread::ReportFailure(const EFailure& failure) {
+  if (FReport) FReport->Failed(FItem.Composite, FItem.Code.empty() ? FMarket : FItem.Market, FItem.Code, failure);
+  FMessage = failure.Message();
   LogToForm();
-  SetStatus(Texts::ErrorCaption + message);
+  SetStatus(Texts::ErrorCaption + failure.Message());
+}
+
+TUniteThread::TItemGuard TUniteThread::Working(bool composite, const std::string& market, const std::string& code) {
+  FItem = {composite, market, code};
+  return TItemGuard{*this};
 }

@@ -10,6 +10,7 @@
 #include "IniFile.h"
 #include "Lines.h"
 #include "Platform.h"
+#include "RunReport.h"
 #include "Texts.h"
 #include "uUniteThread.h"
 
@@ -28,8 +29,8 @@ void TUniteThread::UniteIndexCodes() {
   const TNameValues codes = settings.ReadSectionValues(Texts::SectionIndexCodes);
   // Unreadable settings build no composite this time, and say so; the next run builds them
   // all anew.
-  if (const int error = settings.ReadError()) {
-    ReportFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error));
+  if (settings.ReadError()) {
+    ReportFailure(Texts::CannotReadSettings + settings.FileName() + " " + settings.ReadErrorText());
     return;
   }
   // The template lies in the Shanghai source root, where the feed writes: a link or a
@@ -44,16 +45,18 @@ void TUniteThread::UniteIndexCodes() {
   }
   for (const auto& [name, code] : codes) {
     if (Terminated()) break;
+    // "SH" first: a name that holds both tags is a Shanghai code.
+    const std::string market = name.find("SH") != std::string::npos   ? "1"
+                               : name.find("SZ") != std::string::npos ? "2"
+                                                                      : "";
+    if (market.empty()) continue;
+    const TItemGuard item = Working(true, market, code);
     try {
-      // "SH" first: a name that holds both tags is a Shanghai code.
-      if (name.find("SH") != std::string::npos)
-        UniteIndexCode("1", code);
-      else if (name.find("SZ") != std::string::npos)
-        UniteIndexCode("2", code);
+      UniteIndexCode(market, code);
     } catch (const EStopped&) {
       break;  // the composites left are built by the next run
     } catch (const EFailure& failure) {
-      ReportFailure(failure.Message());
+      ReportFailure(failure);
     } catch (const std::exception& failure) {
       ReportFailure(failure.what());
     }
@@ -100,12 +103,13 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
   } catch (const EStopped&) {
     throw;
   } catch (const EFailure& failure) {
-    ReportFailure(failure.Message());
+    ReportFailure(failure);
   } catch (const std::exception& failure) {
     ReportFailure(failure.what());
   }
   // Last, whatever happened to the composite; a save error is reported by the caller.
   templateIndex.Release();
+  if (FReport) FReport->CompositeDone(market, code);
 }
 
 void TUniteThread::AppendTextFile(const std::string& target, const std::string& source,
@@ -136,7 +140,7 @@ void TUniteThread::AppendTextFile(const std::string& target, const std::string& 
     lines.AddAll(LoadLines(FPlatform, source));
     SaveLines(FPlatform, target, lines);
   } catch (const EFailure& failure) {
-    ReportFailure(failure.Message());
+    ReportFailure(failure);
   } catch (const std::exception& failure) {
     ReportFailure(failure.what());
   }

@@ -11,6 +11,7 @@
 #include "Index.h"
 #include "Lines.h"
 #include "Platform.h"
+#include "RunReport.h"
 #include "StageMark.h"
 #include "Texts.h"
 #include "uUniteThread.h"
@@ -94,6 +95,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     FSpareMark = mark;
     return;
   }
+  const TItemGuard item = Working(false, FMarket, code);
   try {
     FMessage = Texts::MergeStart + code + "...";
     LogToForm();
@@ -140,6 +142,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     if (!merged) return;
     FMessage = code + Texts::MergeDone;
     LogToForm();
+    if (FReport) FReport->StockMerged(FMarket, code);
     // Done: the next run need not come back to this stock. The mark is not deleted here but
     // becomes the next stock's (deleting a file per stock makes every later file creation
     // slower on some file systems); a process stopped before that costs one more merge of
@@ -149,7 +152,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
   } catch (const EStopped&) {
     // Left as it stands for the next run, which the mark brings it back to.
   } catch (const EFailure& failure) {
-    ReportFailure(failure.Message());
+    ReportFailure(failure);
   } catch (const std::exception& failure) {
     // Out of memory on a huge section, say: one stock must never end the run.
     ReportFailure(failure.what());

@@ -24,6 +24,7 @@
 #include "IniFile.h"
 #include "MirrorBacklog.h"
 #include "Platform.h"
+#include "RunReport.h"
 #include "StageMark.h"
 #include "Texts.h"
 #include "UniteHost.h"
@@ -157,6 +158,7 @@ void TUniteThread::Body() {
                     const std::string& target) {
     if (Terminated()) return;
     if (source.empty() || target.empty()) {
+      if (FReport) FReport->MarketSkipped(id);
       FMessage = name + Texts::MarketNotConfigured;
       LogToForm();
       return;
@@ -186,8 +188,8 @@ void TUniteThread::Body() {
     // Settings that are there but cannot be read are not "no mirrors": a run without them
     // would leave every mirror stale for good, since the stocks it merges are done.
     if (const int error = settings.ReadError())
-      throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + IoErrorText(error), error, "read",
-                     settings.FileName());
+      throw EFailure(Texts::CannotReadSettings + settings.FileName() + " " + settings.ReadErrorText(), error,
+                     "read", settings.FileName());
     if (Prepare()) {
       if (!Terminated()) UniteIndexCodes();
       market(Texts::MarketSh, "1", FSrcPath, FDesPath);
@@ -196,16 +198,18 @@ void TUniteThread::Body() {
   } catch (const EStopped&) {
     // Asked to stop while waiting for a busy file: what was begun is left for the next run.
   } catch (...) {
-    std::string message;
+    EFailure failure("Unknown failure");
     try {
       throw;
     } catch (const EFailure& e) {
-      message = e.Message();
+      failure = e;
     } catch (const std::exception& e) {
-      message = e.what();
+      failure = EFailure(e.what());
     } catch (...) {
-      message = "Unknown failure";
     }
+    const std::string message = failure.Message();
+    // It ended the run: the report counts it against the run, in the market it came from.
+    if (FReport) FReport->Failed(false, FMarket, "", failure);
     // A report that cannot be logged (the log file is not writable) still shows in the
     // status text, and the run still ends properly below.
     try {
@@ -227,6 +231,9 @@ void TUniteThread::Body() {
   }
   // The folders are let go only now: the run has written its last byte in them.
   FClaims.clear();
+  if (FReport)
+    FReport->RunEnded(FOutcome, Terminated(), FOutcome == TRunOutcome::Busy ? FBusyNotice : FRefusedNotice,
+                      FBacklog ? FBacklog->Waiting() : std::vector<std::pair<std::string, std::string>>());
   FBacklog.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
@@ -256,7 +263,8 @@ bool TUniteThread::Prepare() {
   const std::string problems = SettingsProblems();
   if (!problems.empty()) {
     FOutcome = TRunOutcome::Refused;
-    ReportFailure(Texts::SettingsRefused + problems);
+    FRefusedNotice = Texts::SettingsRefused + problems;
+    ReportFailure(FRefusedNotice);
     return false;
   }
   if (!ClaimFolders()) return false;
@@ -368,10 +376,12 @@ void TUniteThread::RetryMirrorCopies() {
 void TUniteThread::CopyToMirror(const std::string& from, const std::string& to) {
   const bool copied = FPlatform.CopyFileOver(from, to) == 0;
   if (FBacklog) FBacklog->Record(from, to, copied);
+  if (!copied && FReport) FReport->MirrorCopyFailed(from, to);
 }
 
 void TUniteThread::Refuse(const std::string& reason, const std::string& path) {
   if (!FRefused.insert(path).second) return;
+  if (FReport) FReport->Refused(reason, path);
   FMessage = reason + path;
   LogToForm();
 }

@@ -20,6 +20,7 @@
 class TFolderListing;
 class TFolderLock;
 class TMirrorBacklog;
+class TRunReport;
 class TPlatform;
 struct TFindEntry;
 class TUniteHost;
@@ -64,6 +65,9 @@ class TUniteThread {
   // count operations leave it off).
   bool FStageAhead = false;
   std::string FMarket;                // "", then "1" (Shanghai), then "2" (Shenzhen)
+  // Where the run tells what it did, for the report written after it; none when null. It
+  // must outlive the run's body.
+  TRunReport* FReport = nullptr;
 
   // Runs Execute() on a thread of its own; the object deletes itself when the body returns,
   // so it must have been made with new and must not be touched after Start() by anyone who
@@ -159,8 +163,17 @@ class TUniteThread {
   void DropSpareMark() noexcept;
   // The mirror folders of a market ("1" or "2"), in entry order.
   std::vector<std::string> MirrorsOf(const std::string& market) const;
-  // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message.
+  // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message;
+  // the report counts it against the stock or composite at hand, else against the run.
   void ReportFailure(const std::string& message);
+  void ReportFailure(const EFailure& failure);
+  // Makes the stock or composite `code` of `market` the one failures count against while
+  // the returned guard lives.
+  struct TItemGuard {
+    TUniteThread& Run;
+    ~TItemGuard() { Run.FItem = {}; }
+  };
+  TItemGuard Working(bool composite, const std::string& market, const std::string& code);
   void Body();
 
   TPlatform& FPlatform;
@@ -176,6 +189,13 @@ class TUniteThread {
   TStopSignal FStop;
   TRunOutcome FOutcome = TRunOutcome::Ran;
   std::string FBusyNotice;
+  std::string FRefusedNotice;  // why the settings made the run refuse to start
+  // The stock or composite that failures are reported against now; no code: the run.
+  struct TItem {
+    bool Composite = false;
+    std::string Market, Code;
+  };
+  TItem FItem;
   // The folders this run has claimed, for as long as it runs.
   std::vector<std::unique_ptr<TFolderLock>> FClaims;
   std::unique_ptr<TMirrorBacklog> FBacklog;

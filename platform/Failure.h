@@ -31,6 +31,7 @@ enum : int {
   kErrPathNotFound = 3,
   kErrTooManyOpenFiles = 4,
   kErrAccessDenied = 5,
+  kErrInvalidData = 13,  // the data is invalid (a settings file in an encoding it cannot be read in)
   kErrSharingViolation = 32,
   kErrDiskFull = 112,
   kErrInvalidName = 123,

@@ -84,6 +84,112 @@ void ForEachKey(std::string_view bytes, const std::string& section, F&& each) {
   }
 }
 
+// The byte order mark some editors put at the start of a UTF-8 file.
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+
+enum class TEncoding { Gbk, Utf8, Utf8Marked };
+
+// Whether `text` is well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t more = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the first
+    if (b < 0x80) more = 0;
+    else if (b >= 0xC2 && b <= 0xDF) more = 1;
+    else if (b == 0xE0) more = 2, low = 0xA0;
+    else if (b == 0xED) more = 2, high = 0x9F;
+    else if (b >= 0xE1 && b <= 0xEF) more = 2;
+    else if (b == 0xF0) more = 3, low = 0x90;
+    else if (b == 0xF4) more = 3, high = 0x8F;
+    else if (b >= 0xF1 && b <= 0xF3) more = 3;
+    else return false;
+    if (i + more >= text.size()) return false;  // cut off at the end
+    for (std::size_t k = 1; k <= more; ++k) {
+      const auto c = static_cast<unsigned char>(text[i + k]);
+      if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF)) return false;
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+// Whether a section line of `bytes` names the program's mirror or index-code section, as
+// spelt in GBK (`utf8` false) or in UTF-8.
+bool NamesOwnSection(std::string_view bytes, bool utf8) {
+  for (const std::string* name : {&Texts::SectionMirrors, &Texts::SectionIndexCodes}) {
+    const std::string wanted = utf8 ? GbkToUtf8(*name) : *name;
+    for (const TRawLine& raw : SplitRaw(bytes)) {
+      const TParsedLine line = ParseLine(bytes.substr(raw.Start, raw.TextEnd - raw.Start));
+      if (line.Kind == TLineKind::Section && SameText(line.Name, wanted)) return true;
+    }
+  }
+  return false;
+}
+
+// A settings file as the program reads it: its text in GBK and the encoding it is kept in,
+// or why it cannot be read at all.
+struct TDecoded {
+  TEncoding Encoding = TEncoding::Gbk;
+  std::string Gbk;
+  std::string Problem;  // GBK; empty when the file was read
+};
+
+TDecoded Decode(const std::string& bytes) {
+  TDecoded d;
+  std::string_view text = bytes;
+  if (bytes.compare(0, kUtf8Mark.size(), kUtf8Mark) == 0) {
+    d.Encoding = TEncoding::Utf8Marked;
+    text.remove_prefix(kUtf8Mark.size());
+  } else {
+    // The program's own sections tell the encoding apart: their names are Chinese, and an
+    // editor that saved the file in UTF-8 spelt them so. Read as GBK, such a file would lose
+    // them without a word.
+    const bool gbk = NamesOwnSection(bytes, false);
+    const bool utf8 = NamesOwnSection(bytes, true);
+    if (gbk && utf8) {
+      d.Problem = Texts::SettingsMixed;
+      return d;
+    }
+    if (!utf8) {
+      d.Gbk = bytes;
+      return d;
+    }
+    d.Encoding = TEncoding::Utf8;
+  }
+  // Line by line, so that a refusal can name its line. Every line must come back from GBK
+  // byte for byte, or a later write could not keep the lines it does not change.
+  int lineNo = 1;
+  for (std::size_t start = 0; start < text.size(); ++lineNo) {
+    const std::size_t eol = text.find('\n', start);
+    const std::size_t end = eol == std::string_view::npos ? text.size() : eol + 1;
+    const std::string_view line = text.substr(start, end - start);
+    if (!IsUtf8(line)) {
+      d.Problem = Fmt(Texts::SettingsNotUtf8, std::to_string(lineNo));
+      return d;
+    }
+    std::string gbk = Utf8ToGbk(line);
+    if (GbkToUtf8(gbk) != line) {
+      d.Problem = Fmt(Texts::SettingsNotGbk, std::to_string(lineNo));
+      return d;
+    }
+    d.Gbk += gbk;
+    start = end;
+  }
+  return d;
+}
+
+// The bytes to write for the GBK text `gbk` of a file kept in `encoding`.
+std::string Encode(const std::string& gbk, TEncoding encoding) {
+  switch (encoding) {
+    case TEncoding::Gbk: return gbk;
+    case TEncoding::Utf8: return GbkToUtf8(gbk);
+    case TEncoding::Utf8Marked: return kUtf8Mark + GbkToUtf8(gbk);
+  }
+  return gbk;
+}
+
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 // Reads the file; a missing file (or folder) is an empty file. Returns 0 or the error.
@@ -163,7 +269,16 @@ TIniFile::TIniFile(TPlatform& fs, std::string path) : FPlatform(fs), FPath(std::
 std::string TIniFile::Load() {
   std::string bytes;
   FReadError = LoadBytes(FPlatform, FPath, bytes);
-  return bytes;
+  FReadErrorText = FReadError ? IoErrorText(FReadError) : std::string();
+  if (FReadError) return bytes;
+  TDecoded decoded = Decode(bytes);
+  if (!decoded.Problem.empty()) {
+    // Never half of it: a file that cannot be read whole reads as nothing, and says why.
+    FReadError = kErrInvalidData;
+    FReadErrorText = decoded.Problem;
+    return std::string();
+  }
+  return std::move(decoded.Gbk);
 }
 
 TNameValues TIniFile::ReadSectionValues(const std::string& section) {
@@ -215,13 +330,17 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   for (int attempt = 1;; ++attempt) {
     // Read anew on every attempt: whoever held the file may have changed it.
     std::string bytes;
-    if (const int code = LoadBytes(FPlatform, FPath, bytes)) throw EFailure(unableToWrite, code);
+    if (const int code = LoadBytes(FPlatform, FPath, bytes)) throw EFailure(unableToWrite, code, "read", FPath);
+    // A file the program cannot read whole is not rewritten: that would mix two encodings.
+    const TDecoded decoded = Decode(bytes);
+    if (!decoded.Problem.empty())
+      throw EFailure(unableToWrite + " (" + decoded.Problem + ")", kErrInvalidData, "read", FPath);
     try {
-      WriteWholeFile(FPlatform, FPath, WithLine(bytes, sectionName, name, newLine));
+      WriteWholeFile(FPlatform, FPath, Encode(WithLine(decoded.Gbk, sectionName, name, newLine), decoded.Encoding));
       return;
     } catch (const EFailure& e) {
       if (e.Code() != kErrSharingViolation || attempt >= kBusyTries)
-        throw EFailure(unableToWrite, e.Code());
+        throw EFailure(unableToWrite, e.Code(), e.Operation(), FPath);
     }
     FPlatform.Sleep(kBusyPauseMs);
   }

@@ -3,6 +3,12 @@
 // match without regard to case; a missing file, section or key reads as the default; each
 // write goes to the file at once, creating file and section when missing, and leaves every
 // other line of the file byte for byte as it was (the file is replaced atomically).
+//
+// Linux editors save in UTF-8. A file that starts with the UTF-8 byte order mark, or that
+// names one of the program's Chinese sections only in UTF-8, is read as UTF-8 and written
+// back as UTF-8 (with its mark when it had one). Such a file that is no valid UTF-8, or holds
+// a character GBK cannot carry, or that names the program's sections in both encodings, is
+// refused whole: it reads as empty with ReadError() set, and a write changes nothing.
 
 #include <cstdint>
 #include <string>
@@ -30,15 +36,20 @@ class TIniFile {
                            std::int32_t fallback);
   // The Windows code of the last read's failure: 0 when the file was read or does not exist.
   // A file that is there but cannot be read reads as empty; a caller to whom an empty
-  // section would mean something else (no mirrors at all) asks this.
+  // section would mean something else (no mirrors at all) asks this. A file refused for its
+  // encoding gives kErrInvalidData.
   int ReadError() const { return FReadError; }
+  // Why the last read failed (GBK): the I/O text of its code, or what is wrong with the
+  // file's encoding; empty when it did not fail.
+  const std::string& ReadErrorText() const { return FReadErrorText; }
   // Throws EFailure "Unable to write to %s" (the file's path) when the write cannot be made.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
 
  private:
-  std::string Load();  // the file's bytes; empty when it cannot be read
+  std::string Load();  // the file's bytes in GBK; empty when it cannot be read
   TPlatform& FPlatform;
   std::string FPath;
   int FReadError = 0;
+  std::string FReadErrorText;
 };

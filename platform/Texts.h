@@ -49,6 +49,10 @@ inline const std::string CodeSkippedNoTemplate = Utf8ToGbk("：未设置原始�
 inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场的目标路径，跳过");  // code + this
 inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // + path
 inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
+// Why a settings file was refused for its encoding (see TIniFile).
+inline const std::string SettingsNotUtf8 = Utf8ToGbk("文件按 UTF-8 读取，但第 %s 行不是有效的 UTF-8");
+inline const std::string SettingsNotGbk = Utf8ToGbk("文件按 UTF-8 读取，但第 %s 行含有 GBK 无法表示的字符");
+inline const std::string SettingsMixed = Utf8ToGbk("文件的节名混用了 GBK 和 UTF-8 两种编码");
 inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
 
 // What a run leaves alone in a feed it does not trust, and runs that must not start.

@@ -1,5 +1,8 @@
 // The one-run mode: in process with fault injection, and the built program end to end.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 
@@ -29,7 +32,15 @@ class Headless : public ::testing::Test {
   std::ostringstream Out, Err;
 };
 
-TEST_F(Headless, NoSettingsMeansNoMarketIsConfiguredAndTheRunIsClean) {
+TEST_F(Headless, NoSettingsFileRunsNothingAndTouchesNothing) {
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_EQ(Err.str(), "lorvane: no settings file " + W.Host("LORVANE.INI") + " (see --help)\n");
+  EXPECT_EQ(Out.str(), "");
+  EXPECT_TRUE(testsupport::fs::is_empty(W.Tmp.Path()));
+}
+
+TEST_F(Headless, SettingsWithoutRootsMeanNoMarketIsConfiguredAndTheRunIsClean) {
+  W.Settings({"[OPTION]"});
   EXPECT_EQ(Run(), kRunClean);
   EXPECT_EQ(Err.str(), "");
   const std::string out = Out.str();
@@ -63,7 +74,79 @@ TEST_F(Headless, AFailureReportedByTheRunGivesStatusOne) {
   EXPECT_EQ(Err.str(), "Lorvane错误" + archive + "目录创建错误\n");
 }
 
+TEST_F(Headless, SettingsThatCannotBeReadWholeRunNothing) {
+  W.Settings({"[OPTION]", "SRC=" + W.Drive("shsrc"), "[多路径拷贝]", "SH1=" + W.Drive("m")});
+  // A section added by an editor that saves in UTF-8: two encodings in one file.
+  testsupport::WriteFile(W.Host("LORVANE.INI"), ReadFile(W.Host("LORVANE.INI")) + "[大盘代码]\r\n");
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_NE(Err.str().find("无法读取设置文件"), std::string::npos) << Err.str();
+  EXPECT_FALSE(Exists(W.Host("UniteLog2026-12-08.txt")));
+}
+
+// The report of a run that did a little of everything, read back as its readers read it.
+TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
+  W.RootSettings({"REPORT=run.json", "[多路径拷贝]", "SH1=" + W.Drive("mirror"), "[大盘代码]",
+                  "SH1=999999", "SZ1=399001"});
+  W.MakeDir("mirror");
+  W.Deliver("shsrc", "000001", {"a"});
+  W.Deliver("shsrc", "600000", {"a"});
+  W.Deliver("shsrc", "600001", {"a", "b"});
+  W.Deliver("shsrc", "600002", {});
+  W.MakeDir("shsrc/600002a.sub");  // a folder where the feed puts files
+  W.Fs.FailWhen("openshared", "600001b.sub", kErrAccessDenied);
+  W.Fs.FailWhen("create", "399001.txt", kErrDiskFull);
+  W.Fs.FailWhen("copy", "mirror\\600000.txt", kErrDiskFull);
+  const int status = Run();
+  EXPECT_EQ(status, kRunFailed) << Err.str();
+
+  const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(W.Host("run.json")))).object();
+  ASSERT_FALSE(report.isEmpty());
+  EXPECT_EQ(report["status"].toInt(), status);
+  EXPECT_EQ(report["outcome"].toString(), "ran");
+  EXPECT_TRUE(report["start"].toString().startsWith("2026-12-08T10:30:00")) << Utf8(report["start"].toString());
+  EXPECT_GE(report["seconds"].toDouble(), 0.0);
+
+  const QJsonObject sh = report["markets"].toArray()[0].toObject();
+  EXPECT_EQ(sh["market"].toString(), "sh");
+  EXPECT_EQ(sh["merged"].toInt(), 1);  // 600000; 000001 is the composites' template
+  const QJsonArray failed = sh["failed"].toArray();
+  ASSERT_EQ(failed.size(), 1);
+  const QJsonObject stock = failed[0].toObject();
+  EXPECT_EQ(stock["code"].toString(), "600001");
+  EXPECT_EQ(stock["message"].toString(), "File access denied");
+  EXPECT_EQ(stock["error"].toInt(), kErrAccessDenied);
+  EXPECT_EQ(stock["operation"].toString(), "open");
+  EXPECT_EQ(Utf8(stock["file"].toString()), W.Drive("shsrc") + "\\DATA\\600001\\600001b.sub");
+  EXPECT_EQ(Utf8(stock["host_file"].toString()), W.Host("shsrc/DATA/600001/600001b.sub"));
+  EXPECT_EQ(report["markets"].toArray()[1].toObject()["merged"].toInt(), 0);
+
+  const QJsonObject composites = report["composites"].toObject();
+  ASSERT_EQ(composites["built"].toArray().size(), 1);
+  EXPECT_EQ(composites["built"].toArray()[0].toObject()["code"].toString(), "999999");
+  ASSERT_EQ(composites["failed"].toArray().size(), 1);
+  const QJsonObject composite = composites["failed"].toArray()[0].toObject();
+  EXPECT_EQ(composite["market"].toString(), "sz");
+  EXPECT_EQ(composite["code"].toString(), "399001");
+  EXPECT_EQ(composite["error"].toInt(), kErrDiskFull);
+  EXPECT_EQ(composite["operation"].toString(), "create");
+
+  const QJsonObject mirrors = report["mirror_copies"].toObject();
+  EXPECT_EQ(mirrors["failed"].toInt(), 1);
+  ASSERT_EQ(mirrors["waiting"].toArray().size(), 1);
+  EXPECT_EQ(Utf8(mirrors["waiting"].toArray()[0].toObject()["to"].toString()),
+            W.Drive("mirror") + "\\600000.txt");
+
+  ASSERT_EQ(report["refused"].toArray().size(), 1);
+  const QJsonObject refused = report["refused"].toArray()[0].toObject();
+  EXPECT_EQ(Utf8(refused["reason"].toString()), "不是普通文件，未处理");
+  EXPECT_EQ(Utf8(refused["file"].toString()), W.Drive("shsrc") + "\\600002a.sub");
+  EXPECT_TRUE(report["failures"].toArray().isEmpty());
+  // The day's log says what it always said, and nothing of the report.
+  EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("run.json"), std::string::npos);
+}
+
 TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureToo) {
+  W.Settings({"[OPTION]"});
   W.Fs.FailWhen("append", "UniteLog", kErrAccessDenied);
   EXPECT_EQ(Run(), kRunFailed);
   EXPECT_EQ(Out.str(), "");  // a line the file did not get does not reach the form log
@@ -134,14 +217,20 @@ TEST(Program, OnceWithoutSettingsTouchesNothingOutsideItsHome) {
   testsupport::TTempDir home, work;
   const auto programDir = testsupport::fs::path(LORVANE_BIN).parent_path();
   const std::set<std::string> before = Names(programDir);
-  const TProgramResult r =
-      RunProgram({"--once", "--home", QString::fromStdString(home.Path().string())},
-                 work.Path().string());
+  const QStringList args{"--once", "--home", QString::fromStdString(home.Path().string())};
+  TProgramResult r = RunProgram(args, work.Path().string());
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("no settings file"), std::string::npos) << r.Err;
+  EXPECT_TRUE(Names(home.Path()).empty());
+
+  WriteFile(home / "LORVANE.INI", "");
+  r = RunProgram(args, work.Path().string());
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Err, "");
   EXPECT_NE(r.Out.find("上海市场未设置原始路径或目标路径"), std::string::npos) << r.Out;
   // Only the day's log, in the home folder.
-  const std::set<std::string> made = Names(home.Path());
+  std::set<std::string> made = Names(home.Path());
+  made.erase("LORVANE.INI");
   ASSERT_EQ(made.size(), 1u);
   EXPECT_EQ(made.begin()->rfind("UniteLog", 0), 0u);
   EXPECT_NE(ReadFile(home / *made.begin()).find(Utf8ToGbk("市场未设置")), std::string::npos);
@@ -189,9 +278,14 @@ TEST(Program, ARunOrAFormThatFindsAnotherAtWorkDoesNotStart) {
     std::unique_ptr<TFolderLock> claim;
     std::string holder;
     ASSERT_EQ(w.Real.LockFolder(w.Drive("shdes"), kRunLockName, claim, holder), 0);
-    const TProgramResult r = RunProgram(ArgsFor(w));
+    const TProgramResult r = RunProgram(ArgsFor(w) << "--report" << "busy.json", w.Tmp.Path().string());
     EXPECT_EQ(r.Status, kRunBusy);
     EXPECT_NE(r.Err.find(w.Drive("shdes") + "（进程 " + self), std::string::npos) << r.Err;
+    const QJsonObject report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(w.Host("busy.json")))).object();
+    EXPECT_EQ(report["status"].toInt(), kRunBusy);
+    EXPECT_EQ(report["outcome"].toString(), "busy");
+    EXPECT_NE(Utf8(report["notice"].toString()).find(w.Drive("shdes")), std::string::npos);
     EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
     EXPECT_FALSE(Exists(w.Host("shsrc/DATA")));
   }
@@ -229,6 +323,30 @@ TEST(Program, SigtermEndsARunThatWaitsForABusyFile) {
   EXPECT_NE(program.readAllStandardError().toStdString().find("stopped"), std::string::npos);
   EXPECT_FALSE(Exists(w.Host("shdes/999999.txt")));
   EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
+}
+
+TEST(Program, InstalledInABinFolderItKeepsSettingsAndLogsInTheUsersFolder) {
+  testsupport::TTempDir tree;
+  const auto bin = tree / "bin";
+  testsupport::fs::create_directories(bin);
+  testsupport::fs::copy_file(LORVANE_BIN, bin + "/lorvane");
+  const std::string settings = tree / "home/.config/lorvane";
+  WriteFile(settings + "/LORVANE.INI", "[OPTION]\r\n");
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("HOME", QString::fromStdString(tree / "home"));
+  env.remove("XDG_CONFIG_HOME");
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(QString::fromStdString(tree.Path().string()));
+  program.start(QString::fromStdString(bin + "/lorvane"), {"--help"});
+  ASSERT_TRUE(program.waitForFinished(60000));
+  EXPECT_NE(program.readAllStandardOutput().toStdString().find("Settings and day logs of this program now: " + settings),
+            std::string::npos);
+  program.start(QString::fromStdString(bin + "/lorvane"), {"--once"});
+  ASSERT_TRUE(program.waitForFinished(60000));
+  EXPECT_EQ(program.exitCode(), kRunClean) << program.readAllStandardError().toStdString();
+  EXPECT_EQ(Names(bin), std::set<std::string>{"lorvane"});
+  EXPECT_EQ(Names(settings).size(), 2u);  // the settings and the day's log
 }
 
 TEST(Program, UsageHelpAndVersion) {

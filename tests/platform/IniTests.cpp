@@ -128,6 +128,56 @@ TEST_F(IniTest, ABusyFileIsWaitedOutNotReadAsEmpty) {
   EXPECT_EQ(ReadFile(Host()), "[OPTION]\r\nSRC=a\r\n");
 }
 
+// Files as Linux editors save them. Each row: the file's bytes (UTF-8 source text, turned
+// into GBK where `gbk` says so), what the mirror section and SRC read as, and the bytes after
+// SRC is written, or "" when the file is refused whole and must stay as it was.
+struct TEncodingRow {
+  const char* Name;
+  std::string Bytes;
+  TNameValues Mirrors;  // in GBK
+  std::string Src;      // UTF-8
+  std::string Written;  // after WriteString("OPTION", "SRC", GBK "D:\\新")
+};
+
+TEST_F(IniTest, SettingsSavedInUtf8AreReadWholeOrRefusedWhole) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string mirrors = "[多路径拷贝]\r\nSH1=D:\\镜像\r\n";
+  const std::string option = "[OPTION]\r\nSRC=D:\\旧\r\n";
+  const TNameValues mirrorValues = {{"SH1", Utf8ToGbk("D:\\镜像")}};
+  const std::vector<TEncodingRow> rows = {
+      {"GBK as the program writes it", Utf8ToGbk(option + mirrors), mirrorValues, "D:\\旧",
+       Utf8ToGbk("[OPTION]\r\nSRC=D:\\新\r\n" + mirrors)},
+      {"UTF-8 with its mark", bom + option + mirrors, mirrorValues, "D:\\旧",
+       bom + "[OPTION]\r\nSRC=D:\\新\r\n" + mirrors},
+      {"UTF-8 known by its section names", "; 注释\n" + mirrors + option, mirrorValues, "D:\\旧",
+       "; 注释\n" + mirrors + "[OPTION]\r\nSRC=D:\\新\r\n"},
+      // GBK bytes that happen to be valid UTF-8 (D6 B0) are GBK while no section says else.
+      {"GBK that reads as UTF-8 too", "[OPTION]\r\nSRC=\xD6\xB0\r\n", {}, GbkToUtf8("\xD6\xB0"),
+       Utf8ToGbk("[OPTION]\r\nSRC=D:\\新\r\n")},
+      {"UTF-8 with its mark and a broken line", bom + option + "SZSRC=\xE6\x96\r\n" + mirrors, {}, "", ""},
+      {"UTF-8 with a character GBK lacks", option + "; 😀\r\n" + mirrors, {}, "", ""},
+      {"both encodings", Utf8ToGbk(mirrors) + option + "[大盘代码]\r\nSH1=999999\r\n", {}, "", ""},
+  };
+  for (const TEncodingRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    WriteFile(Host(), row.Bytes);
+    TIniFile ini = Ini();
+    EXPECT_EQ(ini.ReadSectionValues(Utf8ToGbk("多路径拷贝")), row.Mirrors);
+    EXPECT_EQ(ini.ReadError() != 0, row.Written.empty());
+    EXPECT_EQ(GbkToUtf8(ini.ReadString("OPTION", "SRC", "")), row.Src);
+    if (row.Written.empty()) {
+      EXPECT_EQ(ini.ReadError(), kErrInvalidData);
+      EXPECT_FALSE(ini.ReadErrorText().empty());
+      EXPECT_THROW(ini.WriteString("OPTION", "SRC", Utf8ToGbk("D:\\新")), EFailure);
+      EXPECT_EQ(ReadFile(Host()), row.Bytes);
+    } else {
+      ini.WriteString("OPTION", "SRC", Utf8ToGbk("D:\\新"));
+      EXPECT_EQ(ReadFile(Host()), row.Written);
+      EXPECT_EQ(Ini().ReadSectionValues(Utf8ToGbk("多路径拷贝")), row.Mirrors);
+    }
+  }
+}
+
 #ifndef _WIN32  // POSIX layer only: a link, and [DRIVES]
 TEST_F(IniTest, DrivesSectionMapsLetters) {
   WriteFile(tmp / "feed/sh/x.txt", "x");

@@ -1,0 +1,19 @@
+#pragma once
+// Where the program keeps its settings file and its day logs when no --home is given.
+//
+// A program run from where it was built, or from a folder of its own, keeps them beside
+// itself, as it always has. A program installed into a bin folder (/usr/bin,
+// /usr/local/bin, ~/.local/bin...) cannot write there and must not: it keeps them in the
+// user's configuration folder, $XDG_CONFIG_HOME/lorvane (by default ~/.config/lorvane).
+
+#include <functional>
+#include <string>
+
+// The environment as the rule reads it: the value of a variable, or null when it is unset.
+using TGetEnv = std::function<const char*(const char* name)>;
+
+// The host folder standing in for the program's folder, for the program file at the host
+// path `program`; empty when the program's own folder is meant. `userHome` is the user's
+// home folder by the account database, for when HOME is unset. On Windows always empty.
+std::string DefaultHomeFolder(const std::string& program, const TGetEnv& getenv,
+                              const std::string& userHome = "");
