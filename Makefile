@@ -1,5 +1,8 @@
-# The front door: `make` installs what is missing, configures and builds into build/;
-# `make test` builds and runs every test; `make demo` runs one merge on a generated feed.
+# The front door: `make` installs what is missing, configures and builds the programs and tools
+# into build/; `make test` installs what the tests need and builds and runs every test;
+# `make demo` runs one merge on a generated feed.
+# `make install [PREFIX=/usr/local] [DESTDIR=]` installs the programs, man pages, launcher,
+# icon and systemd units; `make deb` builds build/lorvane_*.deb.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
 # until WERROR=0 is given.
@@ -11,21 +14,41 @@ WERROR   ?=
 BUILD    := build$(if $(SANITIZE),-$(SANITIZE))
 JOBS     ?= $(shell nproc)
 RUNS     ?= 20
+PREFIX   ?= /usr/local
+DESTDIR  ?=
 WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-            fonts-wqy-microhei clang libclang-rt-14-dev locales
+# What the programs need to build, and the CJK font the form's labels need.
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev fonts-wqy-microhei
+# What the tests need besides: GoogleTest, clang for the fuzz targets, localedef for the
+# clock tests' locales, and the tools that check the package (lintian, systemd-analyze,
+# systemd-tmpfiles, desktop-file-validate, dpkg-shlibdeps).
+TEST_PACKAGES := libgtest-dev libgmock-dev clang libclang-rt-14-dev locales \
+                 lintian systemd desktop-file-utils dpkg-dev
+# What `make deb` needs besides the programs' own: dpkg-shlibdeps for the dependencies.
+PACKAGING_PACKAGES := dpkg-dev
+# `make deb-try`: a Debian 12 chroot to install the package into.
+TRY_PACKAGES := debootstrap
 # The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
 # Windows, and Wine to run what was built.
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
 WINBUILD := build-windows
+# The programs and tools that `make` builds; `make test` builds everything.
+PROGRAMS := lorvane lorvane-index lorvane-feedgen
 
-.PHONY: all deps windows-deps configure build test test-stress demo bench fuzz clean windows test-windows
+.PHONY: all deps test-deps packaging-deps windows-deps configure build build-all test test-stress \
+        demo bench fuzz clean windows test-windows install deb deb-try
 
 all: build
 
 deps:
 	@$(call install,$(PACKAGES))
+
+test-deps: deps
+	@$(call install,$(TEST_PACKAGES))
+
+packaging-deps: deps
+	@$(call install,$(PACKAGING_PACKAGES))
 
 windows-deps:
 	@$(call install,$(WINDOWS_PACKAGES))
@@ -55,26 +78,48 @@ ifneq ($(WERROR),)
 endif
 
 build: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+
+# Everything, the tests included. A build folder configured before GoogleTest was installed
+# is configured again, so that it has them.
+build-all: test-deps configure
+	@grep -qx 'LORVANE_TESTS:INTERNAL=ON' $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Qt's own threads are invisible to ThreadSanitizer; tests/tsan.supp says which reports are theirs.
 SAN_ENV := $(if $(filter thread,$(SANITIZE)),TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp")
 
-test: build
+test: build-all
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The built suite RUNS times over beside a busy loop on every processor; stops at the first
 # failure with the failed tests and the seed that replays it.
-test-stress: build
+test-stress: build-all
 	JOBS=$(JOBS) QT_QPA_PLATFORM=offscreen $(SAN_ENV) bash tests/stress.sh $(BUILD) $(RUNS)
+
+# The paths inside the systemd units and the launcher are those of PREFIX; DESTDIR only moves
+# where the files land (for staging or packaging).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+deb: packaging-deps build
+	cd $(BUILD) && cpack -G DEB
+	@ls -1 $(BUILD)/lorvane_*.deb
+
+# Installs the package into a fresh Debian 12 chroot (build/try-root) and runs the service's
+# one run in it by hand, as the service would, printing what it left.
+deb-try: deb
+	@$(call install,$(TRY_PACKAGES))
+	bash packaging/try-in-chroot.sh $(BUILD)
 
 demo: build
 	bash tools/demo.sh $(BUILD)
 
-bench: build
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) lorvane-floor lorvane-benchcheck lorvane-peakrss
 	bash bench/run.sh $(BUILD)
 
-fuzz: deps
+fuzz: test-deps
 	LORVANE_WERROR=$(WERROR) bash tests/fuzz/run.sh
 
 $(WINBUILD)/CMakeCache.txt: | windows-deps
