@@ -16,7 +16,6 @@
 #include "Failure.h"
 #include "Headless.h"
 #include "Platform.h"
-#include "PosixPlatform.h"
 #include "QtText.h"
 #include "uMain.h"
 
@@ -131,7 +130,8 @@ int main(int argc, char** argv) {
     while (home.size() > 1 && home.back() == '/') home.pop_back();
   }
 
-  TPosixPlatform fs(HostProgramPath(), home);
+  const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
+  TPlatform& fs = *platform;
   LoadRegionalFormats();
   try {
     LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));

@@ -18,16 +18,23 @@ class EFailure : public std::exception {
   int FCode;
 };
 
-// Windows error codes the program shows or tests for.
+// The Windows error codes the platform reports.
 enum : int {
   kErrFileNotFound = 2,
   kErrPathNotFound = 3,
   kErrTooManyOpenFiles = 4,
   kErrAccessDenied = 5,
+  kErrInvalidHandle = 6,
+  kErrNotEnoughMemory = 8,
+  kErrNotSameDevice = 17,
+  kErrDeviceFailure = 31,  // a device attached to the system is not functioning
   kErrSharingViolation = 32,
   kErrDiskFull = 112,
   kErrInvalidName = 123,
+  kErrDirNotEmpty = 145,
   kErrAlreadyExists = 183,
+  kErrNameTooLong = 206,
+  kErrIoDevice = 1117,
   kErrNotAFile = 1920,  // the file cannot be accessed: a link, FIFO, socket or device
 };
 
@@ -36,7 +43,5 @@ enum : int {
 std::string IoErrorText(int code);
 // An EFailure with IoErrorText(code) as its message.
 EFailure IoFailure(int code);
-// The Windows code of an errno value (ENOENT 2, ENOTDIR 3, EMFILE 4, EACCES 5, ENOSPC 112...).
-int WinErrorOf(int errnoValue);
 // `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").
 std::string Fmt(const std::string& pattern, const std::string& arg);

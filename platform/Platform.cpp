@@ -4,6 +4,45 @@
 #include "IniFile.h"
 #include "Texts.h"
 
+namespace {
+
+// One character of a GBK text: two bytes for a lead byte with a byte after it.
+std::size_t CharLength(std::string_view s, std::size_t i) {
+  return IsGbkLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+}  // namespace
+
+bool MatchesMask(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") pattern = "*";  // every name, with or without an extension
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+      continue;
+    }
+    if (p < pattern.size()) {
+      const std::size_t pl = CharLength(pattern, p);
+      const std::size_t nl = CharLength(name, n);
+      if ((pl == 1 && pattern[p] == '?') ||
+          (pl == nl && SameText(pattern.substr(p, pl), name.substr(n, nl)))) {
+        p += pl;
+        n += nl;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    // Let the last star take one more character of the name and try again.
+    starN += CharLength(name, starN);
+    n = starN;
+    p = starP;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 std::string ReadWholeFile(TPlatform& fs, const std::string& path, bool followLink) {
   auto file = fs.OpenShared(path, followLink);
   const std::int64_t size = file->Size();

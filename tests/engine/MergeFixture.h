@@ -13,7 +13,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "PosixPlatform.h"
+#include "Platform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -70,7 +70,8 @@ inline std::vector<TIndexRecord> ReadIndex(const std::string& bytes) {
 
 class TMergeFixture : public ::testing::Test {
  protected:
-  TMergeFixture() : Real(HostProgramPath(), Tmp.Path().string()), Fs(Real), Thread(Fs, Host) {
+  TMergeFixture()
+      : System(NewSystemPlatform(Tmp.Path().string())), Real(*System), Fs(Real), Thread(Fs, Host) {
     Fs.SetClock([] { return TDateTime{2026, 12, 8, 10, 30, 0, 0}; });
   }
 
@@ -109,7 +110,8 @@ class TMergeFixture : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  TPosixPlatform Real;
+  const std::unique_ptr<TPlatform> System;
+  TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;
   TUniteThread Thread;

@@ -14,7 +14,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "PosixPlatform.h"
+#include "Platform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -45,7 +45,7 @@ inline std::string IndexBytes(const std::vector<std::pair<std::string, std::stri
 
 class TRunTest : public ::testing::Test {
  protected:
-  TRunTest() : Real(HostProgramPath(), Tmp.Path().string()), Fs(Real) {
+  TRunTest() : System(NewSystemPlatform(Tmp.Path().string())), Real(*System), Fs(Real) {
     Fs.SetClock([this] { return Clock; });
   }
 
@@ -118,7 +118,8 @@ class TRunTest : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  TPosixPlatform Real;
+  const std::unique_ptr<TPlatform> System;
+  TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;
   TDateTime Clock{2026, 12, 8, 14, 5, 9, 0};

@@ -7,7 +7,6 @@
 
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 
 class IndexTest : public ::testing::Test {
@@ -30,7 +29,8 @@ class IndexTest : public ::testing::Test {
   }
 
   testsupport::TTempDir dir;
-  TPosixPlatform real{HostProgramPath()};
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& real = *system;
   TFaultyPlatform fs{real};
   std::vector<std::string> ops;
 };

@@ -5,7 +5,6 @@
 
 #include "FaultyPlatform.h"
 #include "Lines.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -15,7 +14,8 @@ namespace {
 class FaultyTest : public ::testing::Test {
  protected:
   TTempDir tmp;
-  TPosixPlatform real{HostProgramPath()};
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& real = *system;
   TFaultyPlatform fs{real};
   std::string Z(const std::string& name = "") { return tmp.Drive(name); }
 };

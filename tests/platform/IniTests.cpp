@@ -3,7 +3,6 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "IniFile.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -14,7 +13,8 @@ namespace {
 class IniTest : public ::testing::Test {
  protected:
   TTempDir tmp;
-  TPosixPlatform fs{HostProgramPath()};
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& fs = *system;
   std::string Host() { return tmp / "LORVANE.INI"; }
   TIniFile Ini() { return TIniFile(fs, tmp.Drive("LORVANE.INI")); }
 };

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "Convert.h"
-#include "PosixPlatform.h"
+#include "Platform.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -21,7 +21,8 @@ std::vector<std::string> Names(const std::vector<TFindEntry>& entries) {
 class PathsTest : public ::testing::Test {
  protected:
   TTempDir tmp;
-  TPosixPlatform fs{HostProgramPath()};
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& fs = *system;
   std::string Z(const std::string& name = "") { return tmp.Drive(name); }
 };
 
@@ -113,13 +114,16 @@ TEST_F(PathsTest, MappedDrivesAndTheWayBack) {
 }
 
 TEST_F(PathsTest, ProgramPathAndHomeFolder) {
-  TPosixPlatform plain("/opt/lorvane/lorvane");
-  EXPECT_EQ(plain.ProgramPath(), "Z:\\opt\\lorvane\\lorvane");
-  EXPECT_EQ(ProgramDir(plain), "Z:\\opt\\lorvane\\");
-  TPosixPlatform home("/opt/lorvane/lorvane", tmp / "home");
-  EXPECT_EQ(home.ProgramPath(), Z("home\\lorvane"));
-  home.SetDrive('H', tmp / "home");
-  EXPECT_EQ(home.ProgramPath(), "H:\\lorvane");
+  // This test program's own file, as the system names it.
+  const std::string program = fs.ProgramPath();
+  EXPECT_TRUE(fs.FileExists(program)) << program;
+  EXPECT_EQ(ProgramTitle(program), "platform_tests");
+  const std::string name = program.substr(ProgramDir(fs).size());
+  const auto home = NewSystemPlatform(tmp / "home");
+  EXPECT_EQ(home->ProgramPath(), Z("home\\" + name));
+  home->SetDrive('H', tmp / "home");
+  EXPECT_EQ(home->ProgramPath(), "H:\\" + name);
+  EXPECT_EQ(ProgramDir(*home), "H:\\");
 }
 
 TEST_F(PathsTest, SearchIsCaseInsensitiveSortedAndSkipsOurTemporaries) {

@@ -9,7 +9,7 @@
 // and every answer is given only after the queue has been read to its end. A lost event (a
 // full queue) forgets every folder; a folder that is removed, moved or unmounted is
 // forgotten. Only folders on local file systems are held: a network file system does not
-// tell of changes made by other machines. Internal to the platform folder.
+// tell of changes made by other machines. Private to the platform library.
 
 #include <sys/stat.h>
 
@@ -24,7 +24,9 @@
 
 namespace posixpaths {
 
-class TFolderNames {
+// Safe for concurrent use: one lock guards everything held, and each question reads the
+// queue of changes to its end under it.
+class TFolderNames final {
  public:
   // At most this many folders and names are held, the least recently asked folders given
   // up first; a folder with more names than that is read each time instead.
