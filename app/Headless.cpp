@@ -5,12 +5,11 @@
 #include <ostream>
 #include <string>
 
-#include "Clock.h"
 #include "Convert.h"
 #include "Failure.h"
 #include "IniFile.h"
 #include "Platform.h"
-#include "Texts.h"
+#include "RunSettings.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
 
@@ -99,15 +98,9 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err) {
   TUniteThread run(fs, host);
   try {
     TIniFile ini(fs, SettingsPathFor(fs.ProgramPath()));
-    const std::string& option = Texts::SectionOption;
-    run.FSrcPath = ini.ReadString(option, "SRC", "");
-    run.FDesPath = ini.ReadString(option, "DES", "");
-    run.FSzSrcPath = ini.ReadString(option, "SZSRC", "");
-    run.FSzDesPath = ini.ReadString(option, "SZDES", "");
-    run.FMakeIndex = ini.ReadInteger(option, "INDEX", 0) != 0;
+    TRunSettings::Read(ini).HandTo(run);
     run.FStageAhead = true;
-    const std::string fallback = DateTimeToStr(IncDays(fs.Now(), -2));
-    StrToDateTime(ini.ReadString(option, "LASTFILETIME", fallback));
+    CheckLastFileTime(ini, fs.Now());
   } catch (const EFailure& failure) {
     err << ConsoleText(failure.Message()) << '\n' << std::flush;
     return kRunNotRun;

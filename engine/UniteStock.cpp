@@ -89,7 +89,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
                               const std::string& target) {
   const std::string mark = stageDir + kPendingMark;
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
-  if (FMarket == "1" && code == "000001") {
+  if (FMarket == kMarketSh && code == kTemplateCode) {
     DropSpareMark();
     FSpareMark = mark;
     return;
@@ -99,7 +99,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     LogToForm();
 
     const std::string stagingIndex = stageDir + "\\" + code + kIndexExtension;
-    const std::string textPath = target + "\\" + code + ".txt";
+    const std::string textPath = target + "\\" + code + kTextExtension;
     const std::vector<std::string> mirrors = MirrorsOf(FMarket);
 
     const bool merged = FPlatform.FileExists(stagingIndex);
@@ -122,7 +122,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));
-      CopyToMirrors(textPath, mirrors, code + ".txt");
+      CopyToMirrors(textPath, mirrors, code + kTextExtension);
       index.Release();
     } else {
       // Nothing merged for this stock: the titles of the stock before it must not name the
@@ -131,7 +131,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     }
 
     if (FMakeIndex) {
-      GenerateIndex(target, code, FMarket == "2" ? std::uint8_t{2} : std::uint8_t{0});
+      GenerateIndex(target, code, FMarket == kMarketSz ? std::uint8_t{2} : std::uint8_t{0});
       CopyToMirrors(target + "\\" + code + kIndexExtension, mirrors, code + kIndexExtension);
     }
 
