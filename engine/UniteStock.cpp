@@ -141,9 +141,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     FMessage = code + Texts::MergeDone;
     LogToForm();
     // Done: the next run need not come back to this stock. The mark is not deleted here but
-    // becomes the next stock's (deleting a file per stock makes every later file creation
-    // slower on some file systems); a process stopped before that costs one more merge of
-    // the same files, nothing else.
+    // becomes the next stock's, so that a run deletes no file per stock; a process stopped
+    // before that costs one more merge of the same files, nothing else.
     DropSpareMark();
     FSpareMark = mark;
   } catch (const EStopped&) {
@@ -158,9 +157,9 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
 void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
                                       const std::string& title) {
-  // Read at once: asking first whether the file is there would cost every section one more
-  // lookup. A read that fails asks, and only a file that is not there is made up; whatever
-  // else failed is the stock's failure, as it would have been after the question.
+  // Read at once; only a read that fails asks whether the file is there. Only a file that is
+  // not there is made up; whatever else failed is the stock's failure, as it would have been
+  // after the question.
   try {
     merge.AddAll(LoadLines(FPlatform, path));
     if (FMakeIndex && !title.empty()) FTitles.push_back(title);

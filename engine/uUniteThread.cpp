@@ -29,9 +29,8 @@ namespace {
 
 std::atomic<int> GAlive{0};
 
-// How many stocks a run stages ahead of the one it merges. With one, the second thread sat
-// idle after every stock whose staging was quicker than the merge beside it, and the merge
-// waited after every one whose staging was slower; with two, the differences even out.
+// How many stocks a run stages ahead of the one it merges: more than one, so that stocks
+// whose staging is slower than their merge and stocks whose staging is quicker even out.
 constexpr std::size_t kStagedAhead = 2;
 
 // The archive folder of a source root, which holds its stocks' stages.
@@ -497,8 +496,8 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
     if (!IsFeedFile(entry)) continue;
     const std::string from = source + "\\" + entry.Name;
     const std::string staged = stage + "\\" + entry.Name;
-    // An older copy in the stage gives way to the delivered file. The move is tried first:
-    // it refuses an existing name, and asking beforehand would cost every file a lookup.
+    // An older copy in the stage gives way to the delivered file. The move is tried first,
+    // as it refuses an existing name: the stage is asked about the name only when it has one.
     int moved = FPlatform.MoveFile(from, staged);
     if (moved == kErrAlreadyExists) {
       DeleteIfExists(staged);

@@ -1,8 +1,7 @@
 #pragma once
 // The names of host folders held in memory and kept current by inotify, so that "which entry
-// of this folder is this name but for the case of its letters?" costs no read of the folder.
-// A run creates thousands of files in folders of thousands of entries; reading the folder
-// for each new name would make a run cost the square of its stocks.
+// of this folder is this name but for the case of its letters?" needs no read of the folder:
+// reading the folder for each new name would make a run cost the square of its stocks.
 //
 // Nothing here can go stale: the kernel queues an event for every entry made, removed or
 // renamed in a watched folder, by any process, before the call that made the change returns,
