@@ -13,6 +13,13 @@
 #include "UniteHost.h"
 #include "uUniteThread.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#undef DeleteFile
+#undef MoveFile
+#undef CopyFile
+#endif
+
 namespace {
 
 // Console text: UTF-8, one line per line, whatever line ends the message carries.
@@ -62,6 +69,45 @@ class THeadlessHost final : public TUniteHost {
 
 std::atomic<TUniteThread*> gRunning{nullptr};
 
+#ifdef _WIN32
+// Raised when the run has ended, for a console that is being closed to wait for. Never
+// destroyed before the process ends: the handler may still be waiting on it.
+TStopSignal& RunEnded() {
+  static TStopSignal* ended = new TStopSignal;
+  return *ended;
+}
+
+// The console's control handler runs on a thread of its own, where it may block: Ctrl+C and
+// Ctrl+Break ask the run to stop; closing the console, logging off and shutting down end the
+// process once the handler returns, so the handler waits for the run to stop first (the
+// system allows it a few seconds).
+BOOL WINAPI StopRun(DWORD event) {
+  TUniteThread* run = gRunning.load();
+  if (!run) return FALSE;
+  run->Terminate();
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    RunEnded().Wait(4500);
+  return TRUE;
+}
+
+// Ctrl+C, Ctrl+Break and the console's end ask the run to stop between stocks while this
+// lives.
+class TStopSignals final {
+ public:
+  explicit TStopSignals(TUniteThread& run) {
+    (void)RunEnded();
+    gRunning = &run;
+    SetConsoleCtrlHandler(StopRun, TRUE);
+  }
+  ~TStopSignals() {
+    gRunning = nullptr;
+    RunEnded().Raise();
+    SetConsoleCtrlHandler(StopRun, FALSE);
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+};
+#else
 extern "C" void StopRun(int) {
   // Only an atomic store: safe in a signal handler.
   if (TUniteThread* run = gRunning.load()) run->Terminate();
@@ -90,6 +136,8 @@ class TStopSignals final {
   struct sigaction FOldInt {};
   struct sigaction FOldTerm {};
 };
+
+#endif
 
 }  // namespace
 

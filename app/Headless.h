@@ -17,6 +17,7 @@ enum : int {
 // Reads section OPTION of the settings file as the form loads it (SRC, DES, SZSRC, SZDES,
 // INDEX), converts LASTFILETIME as the start of a run does, then performs one run on the
 // calling thread. Every line the form log would get goes to `out`, every status text to
-// `err`, both as UTF-8. SIGINT and SIGTERM ask the run to stop before its next stock.
+// `err`, both as UTF-8. SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the closing of
+// the console) ask the run to stop before its next stock.
 // Returns one of the statuses above.
 int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err);

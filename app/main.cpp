@@ -1,10 +1,12 @@
 // Program start: the form, or with --once a single run without any window.
 
+#if LORVANE_FORM
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,8 +18,10 @@
 #include "Failure.h"
 #include "Headless.h"
 #include "Platform.h"
+#if LORVANE_FORM
 #include "QtText.h"
 #include "uMain.h"
+#endif
 
 namespace {
 
@@ -33,8 +37,13 @@ const char kHelp[] =
     "\n"
     "  --once      perform exactly one run without any window, then exit. Every line\n"
     "              of the form log goes to standard output, every status text (a\n"
+#ifdef _WIN32
+    "              failure notice) to standard error, both UTF-8. Ctrl+C, Ctrl+Break\n"
+    "              or closing the console stops the run before its next stock.\n"
+#else
     "              failure notice) to standard error, both UTF-8. SIGINT or SIGTERM\n"
     "              stops the run before its next stock.\n"
+#endif
     "              Exit status: 0 the run reported no failure; 1 it reported one (or\n"
     "              was stopped); 2 nothing ran (bad usage, LASTFILETIME in the\n"
     "              settings is not a date and time, or the settings would make the\n"
@@ -46,15 +55,26 @@ const char kHelp[] =
     "              regard to case) and the daily logs UniteLogyyyy-mm-dd.txt live there.\n"
     "  --help      show this text and exit.\n"
     "  --version   show the version and exit.\n"
+#ifdef _WIN32
+#if !LORVANE_FORM
+    "\n"
+    "This build has no form (it was built without Qt): give --once.\n"
+#endif
+    "\n"
+    "Paths in the settings are the drive paths of this machine (D:\\feed\\sh) or\n"
+    "network paths (\\\\server\\share\\feed); section [DRIVES] means nothing here.\n";
+#else
     "\n"
     "Paths in the settings are drive paths: Z: is the root of this machine\n"
     "(Z:\\srv\\feed is /srv/feed); section [DRIVES] maps other letters (D=/srv/feed).\n";
+#endif
 
 int Usage(const std::string& complaint) {
   std::cerr << "lorvane: " << complaint << "\n" << kUsage;
   return kRunNotRun;
 }
 
+#if LORVANE_FORM
 // A hook for making the README's picture: LORVANE_SCREENSHOT=file.png saves the form as
 // shown (after one run when LORVANE_SCREENSHOT_RUN is set) and ends the program.
 void ArmScreenshot(TfrmMain& form) {
@@ -91,6 +111,18 @@ bool ClaimSettingsFolder(TPlatform& fs, std::unique_ptr<TFolderLock>& lock) {
     QMessageBox::critical(nullptr, QtFromGbk(ProgramTitle(fs.ProgramPath())), text);
   return false;
 }
+#endif
+
+// A folder's path as the platform takes it: UTF-8 (on Windows the narrow text of a path is
+// in the ANSI code page, which is not the platform's).
+std::string HostText(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+#else
+  return path.string();
+#endif
+}
 
 }  // namespace
 
@@ -126,8 +158,9 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (home.empty() || !std::filesystem::is_directory(home, ec))
       return Usage("--home: no such folder: " + home);
-    home = std::filesystem::absolute(home, ec).lexically_normal().string();
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    home = HostText(std::filesystem::absolute(home, ec).lexically_normal());
+    while (home.size() > 1 && (home.back() == '/' || home.back() == '\\') && home[home.size() - 2] != ':')
+      home.pop_back();
   }
 
   const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
@@ -142,6 +175,9 @@ int main(int argc, char** argv) {
 
   if (once) return RunOnce(fs, std::cout, std::cerr);
 
+#if !LORVANE_FORM
+  return Usage("this build has no form; give --once");
+#else
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
   // One form per settings folder: two would run their timers over the same feed and write
@@ -152,4 +188,5 @@ int main(int argc, char** argv) {
   frmMain.show();
   ArmScreenshot(frmMain);
   return app.exec();
+#endif
 }

@@ -4,11 +4,15 @@
 
 #include "uUniteThread.h"
 
+#ifdef __GLIBC__
 #include <malloc.h>
+#endif
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <exception>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -27,7 +31,17 @@
 
 namespace {
 
-std::atomic<int> GAlive{0};
+// The run objects that exist, and the signal for those waiting for the last one to go. It
+// is never destroyed: a run's thread may still be ending while the program exits.
+struct TLiveRuns {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Count = 0;
+};
+TLiveRuns& LiveRuns() {
+  static TLiveRuns* const runs = new TLiveRuns;
+  return *runs;
+}
 
 // How many stocks a run stages ahead of the one it merges: more than one, so that stocks
 // whose staging is slower than their merge and stocks whose staging is quicker even out.
@@ -74,22 +88,40 @@ std::string Printable(const std::string& dir, const TFindEntry& entry) {
   return dir + "\\" + name;
 }
 
-// Whether `inner` (a real host path) is `outer` or lies inside it.
+// Whether `inner` (a real host path) is `outer` or lies inside it; a root ends in its
+// separator.
 bool SameOrInside(const std::string& inner, const std::string& outer) {
-  if (inner.empty() || outer.empty()) return false;
-  if (outer == "/" || inner == outer) return true;
-  return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+  if (inner.empty() || outer.empty() || inner.compare(0, outer.size(), outer) != 0) return false;
+  return inner.size() == outer.size() || separator(outer.back()) || separator(inner[outer.size()]);
 }
 
 }  // namespace
 
 TUniteThread::TUniteThread(TPlatform& fs, TUniteHost& host) : FPlatform(fs), FHost(host) {
-  ++GAlive;
+  std::lock_guard<std::mutex> guard(LiveRuns().Lock);
+  ++LiveRuns().Count;
 }
 
-TUniteThread::~TUniteThread() { --GAlive; }
+TUniteThread::~TUniteThread() {
+  TLiveRuns& runs = LiveRuns();
+  {
+    std::lock_guard<std::mutex> guard(runs.Lock);
+    --runs.Count;
+  }
+  runs.Changed.notify_all();
+}
 
-int TUniteThread::Alive() { return GAlive.load(); }
+int TUniteThread::Alive() {
+  std::lock_guard<std::mutex> guard(LiveRuns().Lock);
+  return LiveRuns().Count;
+}
+
+bool TUniteThread::WaitUntilNoneAlive(std::chrono::milliseconds limit) {
+  TLiveRuns& runs = LiveRuns();
+  std::unique_lock<std::mutex> lock(runs.Lock);
+  return runs.Changed.wait_for(lock, limit, [&runs] { return runs.Count == 0; });
+}
 
 void TUniteThread::Start() {
   // The thread owns the object from here on: it deletes it when the body has returned, and
@@ -139,8 +171,10 @@ void TUniteThread::Body() {
   // Every stock needs the same few large buffers for a moment. Handed back to the system
   // after each stock, their pages would be faulted in afresh for the next one; kept in the
   // process for the run, they are reused. The end of the run hands them back.
+#ifdef __GLIBC__
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
+#endif
   try {
     FHost.Synchronize([this] {
       FHost.SetTimerEnabled(false);
@@ -196,10 +230,12 @@ void TUniteThread::Body() {
   FBacklog.reset();
   std::vector<std::string>().swap(FTitles);
   TNameValues().swap(FMirrors);
+#ifdef __GLIBC__
   ::malloc_trim(0);
   // Between runs the program goes back to handing freed memory back at once.
   ::mallopt(M_TRIM_THRESHOLD, 128 << 10);
   ::mallopt(M_MMAP_THRESHOLD, 128 << 10);
+#endif
   // Each hand-over on its own, so a host that fails one still gets the others; the end of
   // the run must reach it on every path.
   try {

@@ -4,6 +4,7 @@
 // market-index composites, generates indexes and logs every step through its host.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -94,6 +95,8 @@ class TUniteThread {
   // How many run objects exist now: a run started with Start() is gone once its thread has
   // released it (a closing form, and tests, can wait for this to reach zero).
   static int Alive();
+  // Waits until no run object exists, for at most `limit`; false when one still did.
+  static bool WaitUntilNoneAlive(std::chrono::milliseconds limit);
 
   // --- Staging (one market at a time) ---
   void UniteMarket(const std::string& source, const std::string& target);

@@ -53,7 +53,8 @@ std::mutex gFormatsLock;
 std::shared_ptr<const TFormats> gFormats;  // replaced whole, so a reader keeps a stable set
 
 void LoadFormatsLocked() {
-  TFormats f = HostRegionalFormats();
+  TFormats f;
+  ReadHostFormats(f);
   // Without usable regional formats the program still needs a stamp it can read back.
   if (f.Date.empty())
     f.Date = {{TField::Month, ""}, {TField::Literal, "/"}, {TField::Day, ""},
@@ -94,6 +95,12 @@ void Render(const std::vector<TToken>& tokens, const TFormats& f, const TDateTim
       case TField::MonthName: out += f.MonthName[t.Month - 1]; break;
       case TField::DayAbbr: out += f.DayAbbr[WeekDay(t)]; break;
       case TField::DayName: out += f.DayName[WeekDay(t)]; break;
+      case TField::Day1: out += std::to_string(t.Day); break;
+      case TField::Month1: out += std::to_string(t.Month); break;
+      case TField::Hour24_1: out += std::to_string(t.Hour); break;
+      case TField::Hour12_1: out += std::to_string(t.Hour % 12 == 0 ? 12 : t.Hour % 12); break;
+      case TField::Minute1: out += std::to_string(t.Minute); break;
+      case TField::Second1: out += std::to_string(t.Second); break;
     }
   }
 }
@@ -159,9 +166,11 @@ bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_vie
         break;
       case TField::Day:
       case TField::DaySpaced:
+      case TField::Day1:
         if (!ReadNumber(s, at, 2, p.Day)) return false;
         break;
       case TField::Month:
+      case TField::Month1:
         if (!ReadNumber(s, at, 2, p.Month)) return false;
         break;
       case TField::Year2:
@@ -175,15 +184,19 @@ bool Match(const std::vector<TToken>& tokens, const TFormats& f, std::string_vie
         break;
       }
       case TField::Hour24:
+      case TField::Hour24_1:
         if (!ReadNumber(s, at, 2, p.Hour)) return false;
         break;
       case TField::Hour12:
+      case TField::Hour12_1:
         if (!ReadNumber(s, at, 2, p.Hour12)) return false;
         break;
       case TField::Minute:
+      case TField::Minute1:
         if (!ReadNumber(s, at, 2, p.Minute)) return false;
         break;
       case TField::Second:
+      case TField::Second1:
         if (!ReadNumber(s, at, 2, p.Second)) return false;
         break;
       case TField::AmPm: {

@@ -229,7 +229,7 @@ std::string ProgramTitle(const std::string& programPath);
 // Reads section [DRIVES] of a settings file (letter=host folder) and maps those drives.
 void LoadDrives(TPlatform& fs, const std::string& settingsPath);
 
-// The platform of the system the program runs on, with the program file's path as the system
-// gives it for this process. `homeDir`, when not empty, is a host folder that stands in for
-// the program's folder (--home).
+// The platform of the system the program runs on (POSIX or Windows), with the program
+// file's path as the system gives it for this process. `homeDir`, when not empty, is a host
+// folder that stands in for the program's folder (--home).
 std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "");

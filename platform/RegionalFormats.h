@@ -1,6 +1,7 @@
 #pragma once
-// The regional formats of dates and times as the clock renders and reads them, and the host's
-// part in them. Shared by the clock and the host implementation only; the program asks the
+// The regional date and time formats as the clock renders and reads them, and the one
+// host-specific step that fills them in (from LC_TIME on POSIX, from the user's locale on
+// Windows). Shared by the clock and the host's implementation only; the program asks the
 // clock (Clock.h).
 
 #include <string>
@@ -8,7 +9,9 @@
 
 enum class TField {
   Literal, Day, DaySpaced, Month, Year2, Year4, Hour24, Hour12, Minute, Second, AmPm,
-  MonthAbbr, MonthName, DayAbbr, DayName
+  MonthAbbr, MonthName, DayAbbr, DayName,
+  // Without a leading zero (Windows pictures "d", "M", "H", "h", "m", "s").
+  Day1, Month1, Hour24_1, Hour12_1, Minute1, Second1,
 };
 
 struct TToken {
@@ -22,6 +25,6 @@ struct TFormats {
   std::string MonthAbbr[12], MonthName[12], DayAbbr[7], DayName[7];
 };
 
-// The formats the host's regional settings give, texts in GBK. Where the host gives none, or
-// none that can be carried into GBK, Date and Time stay empty for the clock's own fallback.
-TFormats HostRegionalFormats();
+// Fills `f` from the host's regional settings, its texts in GBK. Whatever it leaves empty
+// (Date, Time) falls back to the C formats.
+void ReadHostFormats(TFormats& f);

@@ -23,5 +23,5 @@ class TStopSignal {
 
  private:
   std::atomic<bool> FRaised{false};
-  std::intptr_t FHandle = -1;  // what a waiter blocks on (an eventfd on Linux)
+  std::intptr_t FHandle = -1;  // what a waiter blocks on: an eventfd, or a Win32 event
 };

@@ -121,15 +121,13 @@ TDateTime SystemNow() {
 }
 
 
-TFormats HostRegionalFormats() {
-  TFormats f;
+void ReadHostFormats(TFormats& f) {
   if (const locale_t loc = OpenTimeLocale(); loc != static_cast<locale_t>(nullptr)) {
     try {
       ReadFormats(loc, f);
     } catch (const std::runtime_error&) {
-      f = TFormats{};  // a character set iconv does not know: the clock's own formats
+      f = TFormats{};  // a character set iconv does not know: the C formats
     }
     freelocale(loc);
   }
-  return f;
 }

@@ -31,7 +31,7 @@
 #include "Clock.h"
 #include "Convert.h"
 #include "FaultyPlatform.h"
-#include "Index.h"
+#include "IndexBytes.h"
 #include "IniFile.h"
 #include "Platform.h"
 #include "TestSupport.h"
@@ -127,21 +127,13 @@ class TFormWorld {
   // A stock waiting in `source` (a folder of the tree): its index file and its sections.
   void Deliver(const std::string& source, const std::string& code,
                const std::vector<std::string>& letters) {
-    TIndexHeader header = DefaultIndexHeader();
-    header.Count = static_cast<std::int16_t>(letters.size());
-    std::string index(reinterpret_cast<const char*>(&header), sizeof header);
+    std::vector<indexbytes::TListed> sections;
     for (const std::string& letter : letters) {
       const std::string name = code + letter + ".sub";
       WriteFile(Tmp / (source + "/" + name), "section " + letter + "\r\n");
-      TIndexRecord record{};
-      record.Kind = 4;
-      record.Date = 20261208;
-      std::memcpy(record.Title, letter.data(), letter.size());
-      std::memcpy(record.TextFile, name.data(), std::min(name.size(), sizeof record.TextFile));
-      record.Check = RecordCheck(record);
-      index.append(reinterpret_cast<const char*>(&record), sizeof record);
+      sections.push_back({letter, name});
     }
-    WriteFile(Tmp / (source + "/" + code + ".F10"), index);
+    WriteFile(Tmp / (source + "/" + code + ".F10"), indexbytes::Listing(sections, 20261208));
   }
   void MakeDir(const std::string& name) { testsupport::fs::create_directories(Tmp / name); }
 

@@ -138,7 +138,12 @@ TEST_F(FormControls, WithoutANotificationAreaMinimizingKeepsTheWindow) {
   EXPECT_FALSE(F.RzTrayIcon1->isVisible());
   F.show();
   F.showMinimized();
-  QTest::qWait(50);
+  // Hiding into the notification area is a queued call; a call queued after the minimize
+  // runs after it, so by then the form would be hidden if it were going to be.
+  bool served = false;
+  QTimer::singleShot(0, &F, [&served] { served = true; });
+  ASSERT_TRUE(WaitFor([&] { return served; }));
+  EXPECT_TRUE(F.isMinimized());
   EXPECT_TRUE(F.isVisible());
 }
 

@@ -7,7 +7,7 @@
 namespace enginetest {
 namespace {
 
-std::vector<std::string> Names(const std::vector<TFindEntry>& entries) {
+[[maybe_unused]] std::vector<std::string> Names(const std::vector<TFindEntry>& entries) {
   std::vector<std::string> out;
   for (const TFindEntry& e : entries) out.push_back(e.Name + (e.IsDirectory ? "/" : ""));
   return out;
@@ -27,6 +27,7 @@ class TFolderListingTest : public TRunTest {
   }
 };
 
+#ifndef _WIN32  // host names a Windows disk cannot hold: "?", "*", "\\", names apart only by case, bytes that are no UTF-8
 TEST_F(TFolderListingTest, AnswersEveryMaskAsASearchOfTheFolderWould) {
   // Double-byte characters whose order differs between GBK and the host's UTF-8.
   const std::string gbk = GbkToUtf8("\xBC\xF2"), first = GbkToUtf8("\xD2\xBB");
@@ -63,6 +64,7 @@ TEST_F(TFolderListingTest, AnswersEveryMaskAsASearchOfTheFolderWould) {
             (std::vector<std::string>{"6000001.sub", "600000?.sub", "600000a.sub", "600000D.sub/",
                                       wideFirst, wide, "600000\xFF.sub"}));
 }
+#endif
 
 TEST_F(TFolderListingTest, AMarketSearchesItsFolderOnceWhateverItsStocks) {
   Deliver("shsrc", "600000", {"A", "B"});

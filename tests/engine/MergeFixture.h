@@ -13,7 +13,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "Platform.h"
+#include "IndexBytes.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -23,32 +23,12 @@ namespace mergetest {
 
 inline std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
 
-// One record of a hand-made index: only the fields the merge reads. Text fields take their
-// bytes as given (zero bytes included), cut at the field's width.
-struct TRec {
-  std::string Title;
-  std::string TextFile;
-};
+// One record of a hand-made index: only the fields the merge reads.
+using TRec = indexbytes::TListed;
 
-template <std::size_t W>
-void PutField(char (&field)[W], const std::string& text) {
-  std::memcpy(field, text.data(), std::min(W, text.size()));
-}
-
-// The bytes of an index file, laid out by hand: 16-byte header, 256-byte records.
+// The bytes of an index file of bare records (title and text file, nothing else).
 inline std::string IndexBytes(const std::vector<TRec>& recs) {
-  std::string bytes("VESPERIN\x01\x01", 10);
-  bytes += static_cast<char>(recs.size() & 0xFF);
-  bytes += static_cast<char>(recs.size() >> 8);
-  bytes.append(4, '\0');
-  for (const TRec& r : recs) {
-    TIndexRecord rec;
-    std::memset(&rec, 0, sizeof rec);
-    PutField(rec.Title, r.Title);
-    PutField(rec.TextFile, r.TextFile);
-    bytes.append(reinterpret_cast<const char*>(&rec), sizeof rec);
-  }
-  return bytes;
+  return indexbytes::Bare(static_cast<std::int16_t>(recs.size()), recs);
 }
 
 // The records of an index file as written, after a check of its size against its count.
@@ -70,8 +50,7 @@ inline std::vector<TIndexRecord> ReadIndex(const std::string& bytes) {
 
 class TMergeFixture : public ::testing::Test {
  protected:
-  TMergeFixture()
-      : System(NewSystemPlatform(Tmp.Path().string())), Real(*System), Fs(Real), Thread(Fs, Host) {
+  TMergeFixture() : System(NewSystemPlatform(testsupport::HostText(Tmp.Path()))), Real(*System), Fs(Real), Thread(Fs, Host) {
     Fs.SetClock([] { return TDateTime{2026, 12, 8, 10, 30, 0, 0}; });
   }
 
@@ -110,7 +89,7 @@ class TMergeFixture : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  const std::unique_ptr<TPlatform> System;
+  std::unique_ptr<TPlatform> System;
   TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;

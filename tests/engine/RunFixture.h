@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +13,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "Platform.h"
+#include "IndexBytes.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -27,25 +26,13 @@ using testsupport::ReadFile;
 using testsupport::WriteFile;
 
 // The bytes of an index file whose records name the given section files (title, file).
-inline std::string IndexBytes(const std::vector<std::pair<std::string, std::string>>& sections) {
-  TIndexHeader header = DefaultIndexHeader();
-  header.Count = static_cast<std::int16_t>(sections.size());
-  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const auto& [title, file] : sections) {
-    TIndexRecord record{};
-    record.Kind = 4;
-    record.Date = 20261208;
-    std::memcpy(record.Title, title.data(), std::min(title.size(), sizeof record.Title));
-    std::memcpy(record.TextFile, file.data(), std::min(file.size(), sizeof record.TextFile));
-    record.Check = RecordCheck(record);
-    bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
-  }
-  return bytes;
+inline std::string IndexBytes(const std::vector<indexbytes::TListed>& sections) {
+  return indexbytes::Listing(sections, 20261208);
 }
 
 class TRunTest : public ::testing::Test {
  protected:
-  TRunTest() : System(NewSystemPlatform(Tmp.Path().string())), Real(*System), Fs(Real) {
+  TRunTest() : System(NewSystemPlatform(testsupport::HostText(Tmp.Path()))), Real(*System), Fs(Real) {
     Fs.SetClock([this] { return Clock; });
   }
 
@@ -63,11 +50,11 @@ class TRunTest : public ::testing::Test {
   // A stock waiting in a source folder: its index listing every section, and the sections.
   void Deliver(const std::string& source, const std::string& code,
                const std::vector<std::string>& letters) {
-    std::vector<std::pair<std::string, std::string>> sections;
+    std::vector<indexbytes::TListed> sections;
     for (const std::string& letter : letters) {
       const std::string name = code + letter + ".sub";
       WriteFile(Tmp / (source + "/" + name), SectionBytes(code, letter));
-      sections.emplace_back("T" + letter, name);
+      sections.push_back({"T" + letter, name});
     }
     WriteFile(Tmp / (source + "/" + code + ".F10"), IndexBytes(sections));
   }
@@ -118,7 +105,7 @@ class TRunTest : public ::testing::Test {
   }
 
   testsupport::TTempDir Tmp;
-  const std::unique_ptr<TPlatform> System;
+  std::unique_ptr<TPlatform> System;
   TPlatform& Real;
   TFaultyPlatform Fs;
   testsupport::TRecordingHost Host;

@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <future>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "RunFixture.h"
 #include "WorkAhead.h"
@@ -57,14 +55,17 @@ TEST(WorkAhead, WaitingForOnePieceLeavesTheLaterOnesRunning) {
 
 TEST(WorkAhead, DestructionFinishesEverythingPosted) {
   std::atomic<int> done{0};
+  std::promise<void> release;
   {
     TWorkAhead ahead;
-    ahead.Post([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ahead.Post([&, gate = release.get_future().share()] {
+      gate.wait();
       ++done;
     });
     ahead.Post([] { throw EFailure("nobody waits for this one"); });
     ahead.Post([&] { ++done; });
+    EXPECT_EQ(done.load(), 0);  // none has run: the destruction begins as the first is let go
+    release.set_value();
   }
   EXPECT_EQ(done.load(), 2);
 }
@@ -90,8 +91,8 @@ class TStageAheadTest : public TRunTest {
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> tree;
     for (const auto& entry : stdfs::recursive_directory_iterator(Tmp.Path())) {
-      const std::string name = stdfs::relative(entry.path(), Tmp.Path()).string();
-      tree[name] = entry.is_directory() ? "<folder>" : ReadFile(entry.path().string());
+      const std::string name = testsupport::HostText(stdfs::relative(entry.path(), Tmp.Path()).generic_string());
+      tree[name] = entry.is_directory() ? "<folder>" : ReadFile(testsupport::HostText(entry.path()));
     }
     return tree;
   }

@@ -95,14 +95,7 @@ class TThreadTest : public TRunTest {
     return run;
   }
   // Waits (bounded) for every run object to be gone.
-  static bool AllReleased() {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (TUniteThread::Alive() != 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
-  }
+  static bool AllReleased() { return TUniteThread::WaitUntilNoneAlive(10s); }
   TQueueHost Queue;
 };
 

@@ -1,6 +1,8 @@
 // lorvane-index run as a program on files built by hand.
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 
@@ -18,15 +20,33 @@ struct TRun {
   std::string Out;
 };
 
+// One argument for the shell.
+std::string Q(const std::string& arg) {
+#ifdef _WIN32
+  return "\"" + arg + "\"";
+#else
+  return "'" + arg + "'";
+#endif
+}
+
 // Runs the tool with `args` (already quoted); standard error joins standard output.
 TRun RunTool(const std::string& args) {
   TRun run;
-  FILE* pipe = popen((std::string("'") + LORVANE_INDEX_TOOL + "' " + args + " 2>&1").c_str(), "r");
+#ifdef _WIN32
+  // cmd.exe takes the whole line in quotes of its own.
+  FILE* pipe = _popen(("\"" + Q(LORVANE_INDEX_TOOL) + " " + args + " 2>&1\"").c_str(), "rb");
+#else
+  FILE* pipe = popen((Q(LORVANE_INDEX_TOOL) + " " + args + " 2>&1").c_str(), "r");
+#endif
   if (!pipe) return run;
   char buffer[4096];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.Out.append(buffer, n);
+#ifdef _WIN32
+  run.Status = _pclose(pipe);
+#else
   const int status = pclose(pipe);
   run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return run;
 }
 
@@ -46,7 +66,7 @@ TEST(IndexDumpTool, ShowsHeaderRecordsAndWhatTheLoadWouldDrop) {
       std::string(100, 'z');
   testsupport::WriteFile(path, image);
 
-  const TRun run = RunTool("'" + path + "'");
+  const TRun run = RunTool(Q(path));
   EXPECT_EQ(run.Status, 0) << run.Out;
   const std::string& out = run.Out;
   EXPECT_TRUE(Contains(out, "magic \"VE\\x01PERIN\"  byte8 1  byte9 1  count 5  capacity 2"))
@@ -71,7 +91,7 @@ TEST(IndexDumpTool, FlagsNegativeCountAndIgnoredRecords) {
   testsupport::WriteFile(dir / "one.F10", Header(1) + Record(1, 0, "r0") + Record(2, 0, "r1"));
   testsupport::WriteFile(dir / "tiny.F10", "VESP");
   const TRun run =
-      RunTool("'" + dir / "neg.F10" + "' '" + dir / "one.F10" + "' '" + dir / "tiny.F10" + "'");
+      RunTool(Q(dir / "neg.F10") + " " + Q(dir / "one.F10") + " " + Q(dir / "tiny.F10"));
   EXPECT_EQ(run.Status, 0) << run.Out;
   EXPECT_TRUE(Contains(run.Out, "count -2 is negative")) << run.Out;
   EXPECT_TRUE(Contains(run.Out, "~0  date 1")) << run.Out;
@@ -88,9 +108,9 @@ TEST(IndexDumpTool, ExitStatus) {
   const TRun help = RunTool("--help");
   EXPECT_EQ(help.Status, 0);
   EXPECT_TRUE(Contains(help.Out, "usage: lorvane-index FILE..."));
-  const TRun missing = RunTool("'" + dir / "nope.F10" + "' '" + dir / "ok.F10" + "'");
+  const TRun missing = RunTool(Q(dir / "nope.F10") + " " + Q(dir / "ok.F10"));
   EXPECT_EQ(missing.Status, 1);
   EXPECT_TRUE(Contains(missing.Out, "nope.F10")) << missing.Out;
   EXPECT_TRUE(Contains(missing.Out, "count 0  capacity 0")) << missing.Out;  // goes on
-  EXPECT_EQ(RunTool("'" + dir.Path().string() + "'").Status, 1);
+  EXPECT_EQ(RunTool(Q(testsupport::HostText(dir.Path()))).Status, 1);
 }

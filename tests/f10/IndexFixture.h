@@ -29,7 +29,7 @@ class IndexTest : public ::testing::Test {
   }
 
   testsupport::TTempDir dir;
-  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  std::unique_ptr<TPlatform> system = NewSystemPlatform();
   TPlatform& real = *system;
   TFaultyPlatform fs{real};
   std::vector<std::string> ops;

@@ -9,8 +9,17 @@ SECONDS_EACH="${FUZZ_SECONDS:-60}"
 BUILD="${FUZZ_BUILD:-build-fuzz}"
 OUT=fuzz-out
 
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+# LORVANE_WERROR (1 or 0, as the Makefile's WERROR) makes warnings errors or not; unset, the
+# build folder keeps its choice.
+werror=
+case "${LORVANE_WERROR:-}" in
+  1 | ON | on | yes) werror=ON ;;
+  0 | OFF | off | no) werror=OFF ;;
+esac
+if [ ! -f "$BUILD/CMakeCache.txt" ] ||
+  { [ -n "$werror" ] && ! grep -qx "LORVANE_WERROR:BOOL=$werror" "$BUILD/CMakeCache.txt"; }; then
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DLORVANE_WERROR="${werror:-OFF}" > /dev/null
 fi
 targets=$(cmake --build "$BUILD" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
 if [ -z "$targets" ]; then

@@ -126,8 +126,11 @@ TEST_F(FolderNamesTest, OnlyALimitedNumberOfFoldersIsHeld) {
     const std::string dir = tmp / ("d" + std::to_string(i));
     WriteFile(dir + "/A.TXT", "");
     EXPECT_EQ(Held(dir, "a.txt"), "A.TXT");
-    if (i == 8) EXPECT_EQ(Held(tmp / "d0", "x"), "");  // given up by now, held again
-    if (i > 8) EXPECT_EQ(Held(tmp / "d0", "a.txt"), "A.TXT");
+    if (i == 8) {
+      EXPECT_EQ(Held(tmp / "d0", "x"), "");  // given up by now, held again
+    } else if (i > 8) {
+      EXPECT_EQ(Held(tmp / "d0", "a.txt"), "A.TXT");
+    }
   }
   EXPECT_EQ(names.Held(), TFolderNames::kMaxFolders);
   // Changes behind our back are seen in the folder held throughout and in one given up.

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "Convert.h"
 #include "Platform.h"
 #include "TestSupport.h"
@@ -10,7 +12,7 @@ using namespace testsupport;
 
 namespace {
 
-std::string Upper(std::string s) { return UpperAscii(s); }
+[[maybe_unused]] std::string Upper(std::string s) { return UpperAscii(s); }
 
 std::vector<std::string> Names(const std::vector<TFindEntry>& entries) {
   std::vector<std::string> out;
@@ -21,11 +23,12 @@ std::vector<std::string> Names(const std::vector<TFindEntry>& entries) {
 class PathsTest : public ::testing::Test {
  protected:
   TTempDir tmp;
-  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  std::unique_ptr<TPlatform> system = NewSystemPlatform();
   TPlatform& fs = *system;
   std::string Z(const std::string& name = "") { return tmp.Drive(name); }
 };
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, UpperCaseDrivePathReachesLowerCaseHostFolder) {
   WriteFile(tmp / "feed/600000.f10", "x");
   const std::string path = Upper(Z("feed\\600000.F10"));
@@ -36,7 +39,9 @@ TEST_F(PathsTest, UpperCaseDrivePathReachesLowerCaseHostFolder) {
   EXPECT_EQ(ReadFile(tmp / "feed/NEW.TXT"), "abc");
   EXPECT_FALSE(Exists(tmp / "FEED"));
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, ExactNameWinsOverOneThatDiffersInCase) {
   WriteFile(tmp / "a.txt", "lower");
   WriteFile(tmp / "A.TXT", "upper");
@@ -44,7 +49,9 @@ TEST_F(PathsTest, ExactNameWinsOverOneThatDiffersInCase) {
   EXPECT_EQ(ReadWholeFile(fs, Z("a.txt")), "lower");
   EXPECT_EQ(ReadWholeFile(fs, Z("a.TXT")), "upper");  // no exact one: the first in byte order
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, BothSeparatorsDotsAndRootedPathsOnZ) {
   WriteFile(tmp / "d/f.txt", "1");
   const std::string host = tmp.Path().string();
@@ -57,7 +64,9 @@ TEST_F(PathsTest, BothSeparatorsDotsAndRootedPathsOnZ) {
   // ".." above the root stays at the root.
   EXPECT_EQ(fs.HostPath("Z:\\..\\..\\..\\" + host.substr(1) + "\\d"), tmp / "d");
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, BadPathsNeverReachAFile) {
   WriteFile(tmp / "f.txt", "1");
   int error = 0;
@@ -89,7 +98,9 @@ TEST_F(PathsTest, BadPathsNeverReachAFile) {
   }
   EXPECT_EQ(ReadFile(tmp / "f.txt"), "1");
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, MappedDrivesAndTheWayBack) {
   WriteFile(tmp / "srv/feed/sh/600000.F10", "x");
   fs.SetDrive('d', (tmp / "srv/feed"));
@@ -112,7 +123,9 @@ TEST_F(PathsTest, MappedDrivesAndTheWayBack) {
   fs.SetDrive('D', "");
   EXPECT_FALSE(fs.DirectoryExists("D:\\"));
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, ProgramPathAndHomeFolder) {
   // This test program's own file, as the system names it.
   const std::string program = fs.ProgramPath();
@@ -125,6 +138,7 @@ TEST_F(PathsTest, ProgramPathAndHomeFolder) {
   EXPECT_EQ(home->ProgramPath(), "H:\\" + name);
   EXPECT_EQ(ProgramDir(*home), "H:\\");
 }
+#endif
 
 TEST_F(PathsTest, SearchIsCaseInsensitiveSortedAndSkipsOurTemporaries) {
   for (const char* name : {"b.F10", "A.f10", "c.F10", "C1.f10x", "600000.F10", "a_b.F10", ".~lorvane.abc123.tmp"})
@@ -150,6 +164,7 @@ TEST_F(PathsTest, QuestionMarkMatchesExactlyOneCharacter) {
             (std::vector<std::string>{"6000001.sub", "600000A.SUB", gbkName}));
 }
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, NamesThatAreNotUtf8OnTheHost) {
   const std::string raw = "\xB0\xA1.txt";  // GBK bytes written by some other program
   WriteFile(tmp / raw, "gbk");
@@ -165,6 +180,7 @@ TEST_F(PathsTest, NamesThatAreNotUtf8OnTheHost) {
   WriteWholeFile(fs, Z(Utf8ToGbk("新.txt")), "n");
   EXPECT_EQ(ReadFile(tmp / "新.txt"), "n");
 }
+#endif
 
 TEST_F(PathsTest, ExistsCreateDirAndDelete) {
   WriteFile(tmp / "f.txt", "x");
@@ -199,9 +215,12 @@ TEST_F(PathsTest, MoveOntoAnExistingFileFailsAndLeavesBoth) {
   // A change of case alone is a rename.
   EXPECT_EQ(fs.MoveFile(Z("DATA\\b.sub"), Z("DATA\\B.SUB")), 0);
   EXPECT_EQ(ReadFile(tmp / "DATA/B.SUB"), "A");
-  EXPECT_FALSE(Exists(tmp / "DATA/b.sub"));
+#ifndef _WIN32  // Wine keeps the old case (Windows itself takes the new one)
+  EXPECT_EQ(Names(fs.FindFiles(Z("DATA\\*.sub"))), (std::vector<std::string>{"a.SUB", "B.SUB"}));
+#endif
 }
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, MoveTakesASourceInAnyCaseAFolderAndALinkThatLeadsNowhere) {
   WriteFile(tmp / "Up.sub", "U");
   EXPECT_EQ(fs.MoveFile(Z("UP.SUB"), Z("moved.sub")), 0);  // found by the lookup
@@ -216,7 +235,9 @@ TEST_F(PathsTest, MoveTakesASourceInAnyCaseAFolderAndALinkThatLeadsNowhere) {
   EXPECT_EQ(lstat((tmp / "DATA2/link.sub").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
+#endif
 
+#ifndef _WIN32  // the POSIX layer's drive mapping and name lookup
 TEST_F(PathsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   struct stat a{}, b{};
   if (stat("/dev/shm", &b) != 0 || stat(tmp.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
@@ -234,29 +255,31 @@ TEST_F(PathsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   EXPECT_EQ(ReadFile(shm + "/a.sub"), "moved bytes");
   fs::remove_all(shm);
 }
+#endif
 
 TEST_F(PathsTest, CopyOverReplacesAtomicallyAndKeepsTheExistingName) {
   WriteFile(tmp / "src.txt", "new bytes");
   WriteFile(tmp / "mirror/SRC.TXT", "old");
+#ifndef _WIN32
   chmod((tmp / "src.txt").c_str(), 0640);
+#endif
   EXPECT_EQ(fs.CopyFileOver(Z("src.txt"), Z("MIRROR\\src.txt")), 0);
   EXPECT_EQ(ReadFile(tmp / "mirror/SRC.TXT"), "new bytes");
-  EXPECT_FALSE(Exists(tmp / "mirror/src.txt"));
   EXPECT_EQ(fs.CopyFileOver(Z("src.txt"), Z("mirror\\fresh.txt")), 0);
+#ifndef _WIN32
   struct stat st{};
   ASSERT_EQ(stat((tmp / "mirror/fresh.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
   EXPECT_EQ(fs.CopyFileOver(Z("none.txt"), Z("mirror\\x.txt")), 2);
   EXPECT_EQ(fs.CopyFileOver(Z("src.txt"), Z("nothere\\x.txt")), 3);
   EXPECT_EQ(fs.CopyFileOver(Z("src.txt"), Z("src.txt")), 32);  // a file cannot be copied onto itself
   EXPECT_EQ(ReadFile(tmp / "src.txt"), "new bytes");
-  EXPECT_EQ(fs::directory_iterator(tmp / "mirror") == fs::directory_iterator(), false);
-  size_t entries = 0;
-  for (const auto& e : fs::directory_iterator(tmp / "mirror")) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 2u);  // no temporary left behind
+  // The old name kept its case, and no temporary was left behind.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(HostFs(tmp / "mirror"))) names.push_back(HostText(e.path().filename()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"SRC.TXT", "fresh.txt"}));
 }
 
 }  // namespace

@@ -17,23 +17,8 @@ namespace {
 
 const std::string kCode = "600000";
 
-// An index of raw records: every field exactly as given, cut at its width, nothing added.
-struct TRawRec {
-  std::string Title, TextFile;
-};
-std::string RawIndex(std::int16_t count, const std::vector<TRawRec>& recs) {
-  TIndexHeader header = DefaultIndexHeader();
-  header.Count = count;
-  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const TRawRec& r : recs) {
-    TIndexRecord record;
-    std::memset(&record, 0, sizeof record);
-    std::memcpy(record.Title, r.Title.data(), std::min(r.Title.size(), sizeof record.Title));
-    std::memcpy(record.TextFile, r.TextFile.data(), std::min(r.TextFile.size(), sizeof record.TextFile));
-    bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
-  }
-  return bytes;
-}
+// Indexes of raw records: every field exactly as given, cut at its width, nothing added.
+using indexbytes::Bare;
 
 struct THostile {
   const char* Name;
@@ -60,7 +45,7 @@ std::string Refused(const std::string& name) { return Texts::ErrorCaption + Text
 std::function<void(const fs::path&)> NamesFile(const std::string& name) {
   return [name](const fs::path& src) {
     Put(src / (kCode + "A.sub"), "a\r\n");
-    Put(src / (kCode + ".F10"), RawIndex(2, {{"A", kCode + "A.sub"}, {"X", name}}));
+    Put(src / (kCode + ".F10"), Bare(2, {{"A", kCode + "A.sub"}, {"X", name}}));
   };
 }
 
@@ -68,7 +53,7 @@ const THostile kCases[] = {
     {"CountBelowZero",
      [](const fs::path& src) {
        Put(src / (kCode + "A.sub"), "a\r\n");
-       Put(src / (kCode + ".F10"), RawIndex(-1, {{"A", kCode + "A.sub"}}));
+       Put(src / (kCode + ".F10"), Bare(-1, {{"A", kCode + "A.sub"}}));
      },
      [](const std::string& text, const std::string& status) {
        EXPECT_EQ(text, "");  // no records: an empty text, no failure
@@ -78,7 +63,7 @@ const THostile kCases[] = {
      [](const fs::path& src) {
        Put(src / (kCode + "A.sub"), "a\r\n");
        Put(src / (kCode + "B.sub"), "b\r\n");
-       Put(src / (kCode + ".F10"), RawIndex(30000, {{"A", kCode + "A.sub"}, {"B", kCode + "B.sub"}}));
+       Put(src / (kCode + ".F10"), Bare(30000, {{"A", kCode + "A.sub"}, {"B", kCode + "B.sub"}}));
      },
      [](const std::string& text, const std::string& status) {
        EXPECT_EQ(text, "a\r\nb\r\n");  // the records the file holds
@@ -97,7 +82,7 @@ const THostile kCases[] = {
      [](const fs::path& src) {
        Put(src / (kCode + "A.sub"), "a\r\n");
        Put(src / (kCode + ".F10"),
-           RawIndex(2, {{std::string(64, 'T'), kCode + "A.sub"},
+           Bare(2, {{std::string(64, 'T'), kCode + "A.sub"},
                         {std::string(70, 'U'), kCode + "B" + std::string(80, 'x')}}));
      },
      [](const std::string& text, const std::string& status) {
@@ -126,7 +111,7 @@ const THostile kCases[] = {
      [](const fs::path& src) {
        Put(src / (kCode + "A.sub"), "first");
        Put(src / (kCode + "B.sub"), std::string("second\0after the zero", 21));
-       Put(src / (kCode + ".F10"), RawIndex(2, {{"A", kCode + "A.sub"}, {"B", kCode + "B.sub"}}));
+       Put(src / (kCode + ".F10"), Bare(2, {{"A", kCode + "A.sub"}, {"B", kCode + "B.sub"}}));
      },
      [](const std::string& text, const std::string& status) {
        EXPECT_EQ(text, "first\r\nsecond\r\n");
@@ -138,7 +123,7 @@ const THostile kCases[] = {
        const std::string odd = kCode + "\xFF.sub";
        Put(src / odd, "\xFF\xFE\x80\r\n\x81");
        Put(src / (kCode + "A.sub"), Texts::BannerText + "\x81\r\n\xA1\xA1\x81\xFF" + Texts::Arrow + "\r\n");
-       Put(src / (kCode + ".F10"), RawIndex(2, {{"\xFF\x81", kCode + "A.sub"}, {"\x80", odd}}));
+       Put(src / (kCode + ".F10"), Bare(2, {{"\xFF\x81", kCode + "A.sub"}, {"\x80", odd}}));
      },
      [](const std::string& text, const std::string& status) {
        EXPECT_EQ(text, Lines({"`\xA1\xA1\x81\xFF`", Texts::BannerText + "\x81",

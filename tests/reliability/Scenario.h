@@ -19,6 +19,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "Index.h"
+#include "IndexBytes.h"
 #include "Platform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
@@ -76,21 +77,8 @@ inline void CopyTree(const fs::path& from, const fs::path& to) {
 }
 
 // The bytes of an index file listing (title, file) records.
-inline std::string IndexBytes(const std::vector<std::pair<std::string, std::string>>& recs) {
-  TIndexHeader header = DefaultIndexHeader();
-  header.Count = static_cast<std::int16_t>(recs.size());
-  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const auto& [title, file] : recs) {
-    TIndexRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.Kind = 4;
-    record.Date = 20240102;
-    std::memcpy(record.Title, title.data(), std::min(title.size(), sizeof record.Title));
-    std::memcpy(record.TextFile, file.data(), std::min(file.size(), sizeof record.TextFile));
-    record.Check = RecordCheck(record);
-    bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
-  }
-  return bytes;
+inline std::string IndexBytes(const std::vector<indexbytes::TListed>& recs) {
+  return indexbytes::Listing(recs, 20240102);
 }
 
 // A section as the feed writes it: banner line, the line naming the section, its text.

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -16,13 +17,36 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+// Host paths in the tests are UTF-8 text, as the platform's are: on Windows a path's narrow
+// text would be in the ANSI code page instead.
+inline fs::path HostFs(const std::string& utf8) {
+#ifdef _WIN32
+  return fs::path(std::u8string(utf8.begin(), utf8.end())).make_preferred();
+#else
+  return fs::path(utf8);
+#endif
+}
+inline std::string HostText(const fs::path& path) {
+#ifdef _WIN32
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+#else
+  return path.string();
+#endif
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TTempDir {
  public:
   TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "lorvane-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    FPath = pattern;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; FPath.empty(); ++attempt) {
+      const fs::path path = fs::temp_directory_path() / ("lorvane-test-" + std::to_string(random() % 1000000000));
+      // create_directory is false for a folder that exists: someone else's, so another name.
+      if (fs::create_directory(path)) FPath = path;
+      else if (attempt > 100) throw std::runtime_error("no temporary folder could be made");
+    }
   }
   ~TTempDir() {
     std::error_code ec;
@@ -32,10 +56,15 @@ class TTempDir {
   TTempDir& operator=(const TTempDir&) = delete;
   const fs::path& Path() const { return FPath; }
   // The host path of a name inside the folder.
-  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-  // The drive path (on Z:) of a name inside the folder, with backslashes.
+  std::string operator/(const std::string& name) const { return HostText((FPath / HostFs(name)).make_preferred()); }
+  // The drive path of a name inside the folder, with backslashes: on Z: (the host's root) on
+  // POSIX, the folder's own on Windows.
   std::string Drive(const std::string& name = "") const {
+#ifdef _WIN32
+    std::string p = name.empty() ? HostText(FPath) : HostText(FPath) + "\\" + name;
+#else
     std::string p = "Z:" + (name.empty() ? FPath.string() : (FPath / name).string());
+#endif
     for (char& c : p)
       if (c == '/') c = '\\';
     return p;
@@ -46,16 +75,16 @@ class TTempDir {
 };
 
 inline void WriteFile(const std::string& hostPath, const std::string& bytes) {
-  fs::create_directories(fs::path(hostPath).parent_path());
-  std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+  fs::create_directories(HostFs(hostPath).parent_path());
+  std::ofstream out(HostFs(hostPath), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadFile(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
+  std::ifstream in(HostFs(hostPath), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool Exists(const std::string& hostPath) { return fs::exists(hostPath); }
+inline bool Exists(const std::string& hostPath) { return fs::exists(HostFs(hostPath)); }
 
 }  // namespace testsupport

@@ -1,9 +1,10 @@
 #pragma once
 // Index file images built by hand, field after field, so the tests never judge the index
-// code by its own structures or its own writer.
+// code by its own structures or its own writer. Every test folder builds its indexes here.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace indexbytes {
 
@@ -43,6 +44,29 @@ inline std::string Record(int date, int time, const std::string& title = "",
   unsigned sum = 0;
   for (unsigned char c : s) sum += c;
   s += static_cast<char>(check < 0 ? (sum & 0xFF) : check);
+  return s;
+}
+
+// A record as a feed lists a section: its title and its text file, bytes as given (zero
+// bytes included), cut at the field's width.
+struct TListed {
+  std::string Title;
+  std::string TextFile;
+};
+
+// An index as a feed delivers it: a record of kind 4 dated `date` per section, check bytes
+// summed.
+inline std::string Listing(const std::vector<TListed>& sections, int date) {
+  std::string s = Header(static_cast<std::int16_t>(sections.size()));
+  for (const TListed& r : sections) s += Record(date, 0, r.Title, r.TextFile);
+  return s;
+}
+
+// An index of bare records, `count` in its header whatever follows: title and text file,
+// every other byte zero (no kind, no date, no check byte).
+inline std::string Bare(std::int16_t count, const std::vector<TListed>& records) {
+  std::string s = Header(count);
+  for (const TListed& r : records) s += Record(0, 0, r.Title, r.TextFile, 0, 0, "", 0, 0, 0);
   return s;
 }
 
