@@ -5,12 +5,12 @@
 #include <ostream>
 #include <string>
 
-#include "Clock.h"
 #include "Convert.h"
 #include "Failure.h"
 #include "IniFile.h"
 #include "Platform.h"
 #include "RunReport.h"
+#include "RunSettings.h"
 #include "Texts.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
@@ -181,19 +181,13 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::stri
   run.FReport = &report;
   try {
     TIniFile ini(fs, settings);
-    const std::string& option = Texts::SectionOption;
-    const std::string reportKey = ini.ReadString(option, "REPORT", "");
+    const std::string reportKey = ini.ReadString(Texts::SectionOption, Texts::KeyReport, "");
     if (reportFile.empty()) reportFile = ReportPathFor(fs, reportKey);
     // Settings that cannot be read whole are not taken as no settings at all.
     if (ini.ReadError()) return notRun(Texts::CannotReadSettings + settings + " " + ini.ReadErrorText());
-    run.FSrcPath = ini.ReadString(option, "SRC", "");
-    run.FDesPath = ini.ReadString(option, "DES", "");
-    run.FSzSrcPath = ini.ReadString(option, "SZSRC", "");
-    run.FSzDesPath = ini.ReadString(option, "SZDES", "");
-    run.FMakeIndex = ini.ReadInteger(option, "INDEX", 0) != 0;
+    TRunSettings::Read(ini).HandTo(run);
     run.FStageAhead = true;
-    const std::string fallback = DateTimeToStr(IncDays(fs.Now(), -2));
-    StrToDateTime(ini.ReadString(option, "LASTFILETIME", fallback));
+    CheckLastFileTime(ini, fs.Now());
   } catch (const EFailure& failure) {
     return notRun(failure.Message());
   }

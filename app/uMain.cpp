@@ -21,7 +21,6 @@
 #include <climits>
 
 #include "BlinkText.h"
-#include "Clock.h"
 #include "Convert.h"
 #include "DirectoryEdit.h"
 #include "Failure.h"
@@ -29,6 +28,7 @@
 #include "Platform.h"
 #include "QtHost.h"
 #include "QtText.h"
+#include "RunSettings.h"
 #include "Texts.h"
 #include "uUniteThread.h"
 
@@ -304,23 +304,24 @@ void TfrmMain::ApplyTimer() {
 }
 
 std::array<TfrmMain::TRootSetting, 4> TfrmMain::RootSettings() {
-  return {{{"SRC", edSrcPath, &FSrcPath},
-           {"DES", edDesPath, &FDesPath},
-           {"SZSRC", edSzSrcPath, &FSzSrcPath},
-           {"SZDES", edSzDesPath, &FSzDesPath}}};
+  return {{{Texts::KeySrc, edSrcPath, &FSrcPath, &TRunSettings::SrcPath},
+           {Texts::KeyDes, edDesPath, &FDesPath, &TRunSettings::DesPath},
+           {Texts::KeySzSrc, edSzSrcPath, &FSzSrcPath, &TRunSettings::SzSrcPath},
+           {Texts::KeySzDes, edSzDesPath, &FSzDesPath, &TRunSettings::SzDesPath}}};
 }
 
 // --- Handlers ---
 
 void TfrmMain::FormCreate() {
   FIniFile = std::make_unique<TIniFile>(FPlatform, SettingsPathFor(FPlatform.ProgramPath()));
+  const TRunSettings saved = TRunSettings::Read(*FIniFile);
 
   for (const TRootSetting& root : RootSettings()) {
-    root.Field->setText(QtFromGbk(FIniFile->ReadString(Option(), root.Key, "")));
+    root.Field->setText(QtFromGbk(saved.*root.Saved));
     *root.Path = GbkFromQt(root.Field->text());
   }
 
-  edInternal->setText(QtFromGbk(FIniFile->ReadString(Option(), "INTERNAL", "1")));
+  edInternal->setText(QtFromGbk(FIniFile->ReadString(Option(), Texts::KeyInternal, "1")));
   std::int32_t minutes = 0;
   try {
     minutes = StrToInt(GbkFromQt(edInternal->text()));
@@ -332,12 +333,11 @@ void TfrmMain::FormCreate() {
   }
   SetTimerInterval(MinutesToIntervalMs(minutes));
 
-  FMakeIndex = FIniFile->ReadInteger(Option(), "INDEX", 0) != 0;
+  FMakeIndex = saved.MakeIndex;
   RadioButton1->setChecked(FMakeIndex);
   RadioButton2->setChecked(!FMakeIndex);
 
-  const std::string fallback = DateTimeToStr(IncDays(FPlatform.Now(), -2));
-  StrToDateTime(FIniFile->ReadString(Option(), "LASTFILETIME", fallback));
+  CheckLastFileTime(*FIniFile, FPlatform.Now());
 }
 
 void TfrmMain::Button1Click() {
@@ -349,12 +349,12 @@ void TfrmMain::Button1Click() {
     FIniFile->WriteString(Option(), root.Key, text);
     *root.Path = text;
   }
-  FIniFile->WriteString(Option(), "INTERNAL", GbkFromQt(edInternal->text()));
+  FIniFile->WriteString(Option(), Texts::KeyInternal, GbkFromQt(edInternal->text()));
   if (RadioButton1->isChecked()) {
-    FIniFile->WriteInteger(Option(), "INDEX", 1);
+    FIniFile->WriteInteger(Option(), Texts::KeyIndex, 1);
     FMakeIndex = true;
   } else {
-    FIniFile->WriteInteger(Option(), "INDEX", 0);
+    FIniFile->WriteInteger(Option(), Texts::KeyIndex, 0);
     FMakeIndex = false;
   }
 }
@@ -362,8 +362,7 @@ void TfrmMain::Button1Click() {
 void TfrmMain::Timer1Timer() {
   // One run at a time: a tick or click already queued when a run began starts nothing.
   if (FUniteThread || FClosing || !FIniFile) return;
-  const std::string fallback = DateTimeToStr(IncDays(FPlatform.Now(), -2));
-  StrToDateTime(FIniFile->ReadString(Option(), "LASTFILETIME", fallback));
+  CheckLastFileTime(*FIniFile, FPlatform.Now());
   StartUnite();
 }
 
@@ -371,11 +370,8 @@ void TfrmMain::StartUnite() {
   SetTimerEnabled(false);
   Button2->setEnabled(false);
   auto* run = new TUniteThread(FPlatform, *FHost);
-  run->FSrcPath = FSrcPath;
-  run->FDesPath = FDesPath;
-  run->FSzSrcPath = FSzSrcPath;
-  run->FSzDesPath = FSzDesPath;
-  run->FMakeIndex = FMakeIndex;
+  // The saved roots, not the fields: a folder chosen in a field is not the run's until saved.
+  TRunSettings{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMakeIndex}.HandTo(*run);
   run->FStageAhead = true;
   FUniteThread = run;
   try {
@@ -400,7 +396,7 @@ void TfrmMain::RadioButton1Click() { FMakeIndex = true; }
 void TfrmMain::RadioButton2Click() { FMakeIndex = false; }
 
 void TfrmMain::RzMStatusClick() {
-  const std::string path = ProgramDir(FPlatform) + "UniteLog" + IsoDate(FPlatform.Now()) + ".txt";
+  const std::string path = DayLogPath(FPlatform, FPlatform.Now());
   if (!FPlatform.FileExists(path)) return;
   FHooks.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(FPlatform.HostPath(path))));
   RzMStatus->setText(QString());

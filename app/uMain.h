@@ -27,6 +27,7 @@ class TIniFile;
 class TPlatform;
 class TQtHost;
 class TUniteThread;
+struct TRunSettings;
 
 // What the form asks of the desktop. Each has a real default; tests put their own in.
 struct TFormHooks {
@@ -103,12 +104,14 @@ class TfrmMain final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The four root settings, each with its key, its directory field and the path the form
-  // hands to runs, in the order they are loaded and saved.
+  // The four root settings, each with its key, its directory field, the path the form
+  // hands to runs and its value among the loaded settings, in the order they are loaded
+  // and saved.
   struct TRootSetting {
-    const char* Key;
+    const std::string& Key;
     TDirectoryEdit* Field;
     std::string* Path;
+    std::string TRunSettings::*Saved;
   };
   std::array<TRootSetting, 4> RootSettings();
 

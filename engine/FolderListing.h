@@ -1,8 +1,8 @@
 #pragma once
 // A folder searched once. A market's staging asks its source folder for every "*.F10" and
 // then, per stock, for "{code}?.sub": done as searches, each of those reads the whole folder,
-// tens of thousands of entries on a full refresh, so a market would cost the square of its
-// stocks. The listing reads the folder once and answers those questions from what it read.
+// so a market would cost the square of its stocks. The listing reads the folder once and
+// answers those questions from what it read.
 //
 // An answer is the one FindFiles would give for the same mask had the folder not changed
 // since the listing was taken, less the entries the run has said it took away (Forget). What

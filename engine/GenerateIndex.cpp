@@ -18,6 +18,12 @@ namespace {
 
 constexpr int kLoadAttempts = 10;
 constexpr int kLoadPauseMs = 5000;
+// The Kind of every generated record.
+constexpr std::uint8_t kSectionKind = 4;
+// The Code field's text: the market byte, then the code less this many characters at its
+// end, then zero bytes up to kCodeTextLength.
+constexpr std::size_t kCodeCharsDropped = 4;
+constexpr std::size_t kCodeTextLength = 9;
 
 bool IsTitleLine(std::string_view line) { return !line.empty() && line[0] == '`'; }
 
@@ -25,8 +31,8 @@ bool IsTitleLine(std::string_view line) { return !line.empty() && line[0] == '`'
 
 std::string CodeText(std::uint8_t marketByte, const std::string& baseName) {
   std::string text(1, static_cast<char>(marketByte));
-  if (baseName.size() > 4) text.append(baseName, 0, baseName.size() - 4);
-  if (text.size() < 9) text.append(9 - text.size(), '\0');
+  if (baseName.size() > kCodeCharsDropped) text.append(baseName, 0, baseName.size() - kCodeCharsDropped);
+  if (text.size() < kCodeTextLength) text.append(kCodeTextLength - text.size(), '\0');
   return text;
 }
 
@@ -41,7 +47,7 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
   // Another program may be writing the text; wait it out, and give up quietly. A stop
   // request ends the wait and leaves the old index as it is: the text it would have been
   // made from was not read.
-  const std::string textPath = dir + "\\" + baseName + ".txt";
+  const std::string textPath = dir + "\\" + baseName + kTextExtension;
   TLines lines;
   bool loaded = false;
   for (int attempt = 0; attempt < kLoadAttempts && !loaded; ++attempt) {
@@ -60,11 +66,11 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
   }
 
   const std::string code = CodeText(marketByte, baseName);
-  const std::string textFile = baseName + ".txt";
+  const std::string textFile = baseName + kTextExtension;
   const std::size_t titleCount = FTitles.size();
 
   auto addSection = [&](const std::string& title, std::size_t start, std::size_t end) {
-    index.AddRecord(0, 4, marketByte, CompactDate(FPlatform.Now()), "00:00", title, textFile,
+    index.AddRecord(0, kSectionKind, marketByte, CompactDate(FPlatform.Now()), "00:00", title, textFile,
                     static_cast<std::int32_t>(start), static_cast<std::int32_t>(end - start),
                     code, "");
   };

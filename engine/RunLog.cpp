@@ -33,9 +33,11 @@ void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& li
 
 }  // namespace
 
-std::string TUniteThread::LogFilePath() {
-  return ProgramDir(FPlatform) + "UniteLog" + IsoDate(FPlatform.Now()) + ".txt";
+std::string DayLogPath(TPlatform& fs, const TDateTime& day) {
+  return ProgramDir(fs) + "UniteLog" + IsoDate(day) + kTextExtension;
 }
+
+std::string TUniteThread::LogFilePath() { return DayLogPath(FPlatform, FPlatform.Now()); }
 
 void TUniteThread::LogToFile() {
   FHost.Synchronize([this] {

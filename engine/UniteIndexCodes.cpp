@@ -36,7 +36,7 @@ void TUniteThread::UniteIndexCodes() {
   // The template lies in the Shanghai source root, where the feed writes: a link or a
   // special file under its name is never read, nor replaced by the index's release.
   if (!codes.empty() && !FSrcPath.empty()) {
-    const std::string templatePath = FSrcPath + "\\000001" + kIndexExtension;
+    const std::string templatePath = FSrcPath + "\\" + kTemplateCode + kIndexExtension;
     const TEntryKind kind = FPlatform.EntryKind(templatePath);
     if (kind == TEntryKind::Folder || kind == TEntryKind::Other) {
       Refuse(Texts::RefusedNotAFile, templatePath);
@@ -45,10 +45,10 @@ void TUniteThread::UniteIndexCodes() {
   }
   for (const auto& [name, code] : codes) {
     if (Terminated()) break;
-    // "SH" first: a name that holds both tags is a Shanghai code.
-    const std::string market = name.find("SH") != std::string::npos   ? "1"
-                               : name.find("SZ") != std::string::npos ? "2"
-                                                                      : "";
+    // Shanghai's tag first: a name that holds both tags is a Shanghai code.
+    const std::string market = name.find(kTagSh) != std::string::npos   ? kMarketSh
+                               : name.find(kTagSz) != std::string::npos ? kMarketSz
+                                                                        : "";
     if (market.empty()) continue;
     const TItemGuard item = Working(true, market, code);
     try {
@@ -64,7 +64,7 @@ void TUniteThread::UniteIndexCodes() {
 }
 
 void TUniteThread::UniteIndexCode(const std::string& market, const std::string& code) {
-  const std::string target = market == "1" ? FDesPath : market == "2" ? FSzDesPath : "";
+  const std::string target = market == kMarketSh ? FDesPath : market == kMarketSz ? FSzDesPath : "";
   // Without a Shanghai source root the template would be looked for, and written back, at
   // the root of a drive; without a target root the composite would land there too.
   if (FSrcPath.empty()) {
@@ -79,11 +79,11 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
   }
 
   const std::string drive = FSrcPath.substr(0, 2);
-  const std::string composite = target + "\\" + code + ".txt";
+  const std::string composite = target + "\\" + code + kTextExtension;
   const std::vector<std::string> mirrors = MirrorsOf(market);
 
   // A failure to load it goes to the caller: no file of this code is touched.
-  TIndex templateIndex(FPlatform, FSrcPath + "\\000001" + kIndexExtension, false, &FStop);
+  TIndex templateIndex(FPlatform, FSrcPath + "\\" + kTemplateCode + kIndexExtension, false, &FStop);
   if (templateIndex.Interrupted()) throw EStopped();
   try {
     FPlatform.CreateEmpty(composite);
@@ -93,10 +93,10 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
       AppendTextFile(composite, drive + FieldText(record.TextFile), FieldText(record.Title));
     }
     for (const std::string& mirror : mirrors)
-      CopyToMirror(composite, mirror + "\\" + code + ".txt");
+      CopyToMirror(composite, mirror + "\\" + code + kTextExtension);
     if (FMakeIndex) {
       const std::string dir = DirectoryPart(composite);
-      GenerateIndex(dir, code, market == "1" ? std::uint8_t{0} : std::uint8_t{2});
+      GenerateIndex(dir, code, market == kMarketSh ? std::uint8_t{0} : std::uint8_t{2});
       for (const std::string& mirror : mirrors)
         CopyToMirror(dir + "\\" + code + kIndexExtension, mirror + "\\" + code + kIndexExtension);
     }

@@ -90,7 +90,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
                               const std::string& target) {
   const std::string mark = stageDir + kPendingMark;
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
-  if (FMarket == "1" && code == "000001") {
+  if (FMarket == kMarketSh && code == kTemplateCode) {
     DropSpareMark();
     FSpareMark = mark;
     return;
@@ -101,7 +101,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     LogToForm();
 
     const std::string stagingIndex = stageDir + "\\" + code + kIndexExtension;
-    const std::string textPath = target + "\\" + code + ".txt";
+    const std::string textPath = target + "\\" + code + kTextExtension;
     const std::vector<std::string> mirrors = MirrorsOf(FMarket);
 
     const bool merged = FPlatform.FileExists(stagingIndex);
@@ -124,7 +124,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));
-      CopyToMirrors(textPath, mirrors, code + ".txt");
+      CopyToMirrors(textPath, mirrors, code + kTextExtension);
       index.Release();
     } else {
       // Nothing merged for this stock: the titles of the stock before it must not name the
@@ -133,7 +133,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     }
 
     if (FMakeIndex) {
-      GenerateIndex(target, code, FMarket == "2" ? std::uint8_t{2} : std::uint8_t{0});
+      GenerateIndex(target, code, FMarket == kMarketSz ? std::uint8_t{2} : std::uint8_t{0});
       CopyToMirrors(target + "\\" + code + kIndexExtension, mirrors, code + kIndexExtension);
     }
 
@@ -144,9 +144,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     LogToForm();
     if (FReport) FReport->StockMerged(FMarket, code);
     // Done: the next run need not come back to this stock. The mark is not deleted here but
-    // becomes the next stock's (deleting a file per stock makes every later file creation
-    // slower on some file systems); a process stopped before that costs one more merge of
-    // the same files, nothing else.
+    // becomes the next stock's, so that a run deletes no file per stock; a process stopped
+    // before that costs one more merge of the same files, nothing else.
     DropSpareMark();
     FSpareMark = mark;
   } catch (const EStopped&) {
@@ -161,9 +160,9 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
 void TUniteThread::CollectSectionText(TLines& merge, const std::string& path,
                                       const std::string& title) {
-  // Read at once: asking first whether the file is there would cost every section one more
-  // lookup. A read that fails asks, and only a file that is not there is made up; whatever
-  // else failed is the stock's failure, as it would have been after the question.
+  // Read at once; only a read that fails asks whether the file is there. Only a file that is
+  // not there is made up; whatever else failed is the stock's failure, as it would have been
+  // after the question.
   try {
     merge.AddAll(LoadLines(FPlatform, path));
     if (FMakeIndex && !title.empty()) FTitles.push_back(title);

@@ -44,14 +44,16 @@ TLiveRuns& LiveRuns() {
   return *runs;
 }
 
-// How many stocks a run stages ahead of the one it merges. With one, the second thread sat
-// idle after every stock whose staging was quicker than the merge beside it, and the merge
-// waited after every one whose staging was slower; with two, the differences even out.
+// How many stocks a run stages ahead of the one it merges: more than one, so that stocks
+// whose staging is slower than their merge and stocks whose staging is quicker even out.
 constexpr std::size_t kStagedAhead = 2;
+
+// The archive folder of a source root, which holds its stocks' stages.
+std::string ArchiveFolder(const std::string& source) { return source + "\\" + kArchiveFolder; }
 
 // The stage folder of a stock: where its sections are moved and its index copied.
 std::string StageFolder(const std::string& source, const std::string& code) {
-  return source + "\\DATA\\" + code;
+  return ArchiveFolder(source) + "\\" + code;
 }
 
 // Makes sure that the folder `path` exists, creating its last level only; true when it was
@@ -139,11 +141,11 @@ std::string TUniteThread::SettingsPath() { return SettingsPathFor(FPlatform.Prog
 std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + "UniteMirrorRetry.txt"; }
 
 std::vector<std::string> TUniteThread::MirrorsOf(const std::string& market) const {
-  const char* mark = market == "1" ? "SH" : market == "2" ? "SZ" : nullptr;
+  const std::string* tag = market == kMarketSh ? &kTagSh : market == kMarketSz ? &kTagSz : nullptr;
   std::vector<std::string> folders;
-  if (!mark) return folders;
+  if (!tag) return folders;
   for (const auto& [name, value] : FMirrors)
-    if (name.find(mark) != std::string::npos) folders.push_back(value);
+    if (name.find(*tag) != std::string::npos) folders.push_back(value);
   return folders;
 }
 
@@ -163,7 +165,7 @@ void TUniteThread::Body() {
       LogToForm();
       return;
     }
-    archive = source + "\\DATA";
+    archive = ArchiveFolder(source);
     ForceLastLevel(FPlatform, archive);
     FMarket = id;
     UniteMarket(source, target);
@@ -192,8 +194,8 @@ void TUniteThread::Body() {
                      "read", settings.FileName());
     if (Prepare()) {
       if (!Terminated()) UniteIndexCodes();
-      market(Texts::MarketSh, "1", FSrcPath, FDesPath);
-      market(Texts::MarketSz, "2", FSzSrcPath, FSzDesPath);
+      market(Texts::MarketSh, kMarketSh, FSrcPath, FDesPath);
+      market(Texts::MarketSz, kMarketSz, FSzSrcPath, FSzDesPath);
     }
   } catch (const EStopped&) {
     // Asked to stop while waiting for a busy file: what was begun is left for the next run.
@@ -283,11 +285,11 @@ std::string TUniteThread::SettingsProblems() {
   struct TKeyed {
     std::string Key, Path;
   };
-  const std::vector<TKeyed> sources = {{"SRC", FSrcPath}, {"SZSRC", FSzSrcPath}};
-  std::vector<TKeyed> outputs = {{"DES", FDesPath}, {"SZDES", FSzDesPath}};
+  const std::vector<TKeyed> sources = {{Texts::KeySrc, FSrcPath}, {Texts::KeySzSrc, FSzSrcPath}};
+  std::vector<TKeyed> outputs = {{Texts::KeyDes, FDesPath}, {Texts::KeySzDes, FSzDesPath}};
   // Entries that name neither market are never written to: they cannot hurt a run.
   for (const auto& [name, value] : FMirrors)
-    if (name.find("SH") != std::string::npos || name.find("SZ") != std::string::npos)
+    if (name.find(kTagSh) != std::string::npos || name.find(kTagSz) != std::string::npos)
       outputs.push_back({Texts::SectionMirrors + "\\" + name, value});
   for (const TKeyed& source : sources) {
     if (source.Path.empty()) continue;
@@ -307,8 +309,8 @@ bool TUniteThread::ClaimFolders() {
   // once one goes on and the other gives way at its first claim.
   std::vector<std::pair<std::string, std::string>> folders;  // (real host path, drive path)
   std::vector<std::string> paths = {FSrcPath, FSzSrcPath, FDesPath, FSzDesPath};
-  for (const std::string& mirror : MirrorsOf("1")) paths.push_back(mirror);
-  for (const std::string& mirror : MirrorsOf("2")) paths.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf(kMarketSh)) paths.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf(kMarketSz)) paths.push_back(mirror);
   for (const std::string& path : paths) {
     if (path.empty()) continue;
     const std::string real = FPlatform.RealPath(path);
@@ -346,18 +348,18 @@ void TUniteThread::RemoveLeftovers() {
   for (const auto& [source, target] : {std::pair(FSrcPath, FDesPath), std::pair(FSzSrcPath, FSzDesPath)})
     if (!source.empty() && !target.empty()) {
       folders.push_back(source);
-      folders.push_back(source + "\\DATA");
+      folders.push_back(ArchiveFolder(source));
       folders.push_back(target);
     }
-  for (const std::string& mirror : MirrorsOf("1")) folders.push_back(mirror);
-  for (const std::string& mirror : MirrorsOf("2")) folders.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf(kMarketSh)) folders.push_back(mirror);
+  for (const std::string& mirror : MirrorsOf(kMarketSz)) folders.push_back(mirror);
   for (const std::string& folder : folders)
     if (!folder.empty()) (void)FPlatform.RemoveLeftovers(folder);
 }
 
 void TUniteThread::RetryMirrorCopies() {
-  std::vector<std::string> mirrors = MirrorsOf("1");
-  for (const std::string& mirror : MirrorsOf("2")) mirrors.push_back(mirror);
+  std::vector<std::string> mirrors = MirrorsOf(kMarketSh);
+  for (const std::string& mirror : MirrorsOf(kMarketSz)) mirrors.push_back(mirror);
   for (const auto& [from, to] : FBacklog->Waiting()) {
     if (Terminated()) return;
     const std::size_t cut = LastPathDelimiter(to);
@@ -491,7 +493,7 @@ void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::strin
   // was killed): their sections already lie in the stage, so they wait without section
   // files in the root and are taken up again.
   FUnfinished.clear();
-  for (const TFindEntry& entry : FPlatform.FindFiles(dir + "\\DATA\\*" + kPendingMark))
+  for (const TFindEntry& entry : FPlatform.FindFiles(ArchiveFolder(dir) + "\\*" + kPendingMark))
     if (entry.Kind == TEntryKind::File)
       FUnfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
   // One search of the folder answers every question of this market's staging; a search
@@ -542,8 +544,8 @@ void TUniteThread::StageSections(const std::string& code, const std::string& sou
     if (!IsFeedFile(entry)) continue;
     const std::string from = source + "\\" + entry.Name;
     const std::string staged = stage + "\\" + entry.Name;
-    // An older copy in the stage gives way to the delivered file. The move is tried first:
-    // it refuses an existing name, and asking beforehand would cost every file a lookup.
+    // An older copy in the stage gives way to the delivered file. The move is tried first,
+    // as it refuses an existing name: the stage is asked about the name only when it has one.
     int moved = FPlatform.MoveFile(from, staged);
     if (moved == kErrAlreadyExists) {
       DeleteIfExists(staged);

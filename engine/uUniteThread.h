@@ -22,12 +22,25 @@ class TFolderLock;
 class TMirrorBacklog;
 class TRunReport;
 class TPlatform;
+struct TDateTime;
 struct TFindEntry;
 class TUniteHost;
 class TWorkAhead;
 
 // The hidden file through which a run claims each folder it writes in.
 inline const std::string kRunLockName = ".~lorvane.run.lock";
+// The folder of each source root that holds its stocks' stages: {source}\DATA\{code}.
+inline const std::string kArchiveFolder = "DATA";
+// The extension of merged texts and composites; their name without it is the code.
+inline const std::string kTextExtension = ".txt";
+// The Shanghai code whose index is the composites' template rather than a stock.
+inline const std::string kTemplateCode = "000001";
+// The markets as FMarket names them, and the tags by which a mirror or a composite code
+// (a name in its settings section) belongs to one.
+inline const std::string kMarketSh = "1";
+inline const std::string kMarketSz = "2";
+inline const std::string kTagSh = "SH";
+inline const std::string kTagSz = "SZ";
 
 // A stop request ended a wait for a busy file: the stock or composite at hand is left as it
 // stands, unreported, for the next run.
@@ -128,7 +141,7 @@ class TUniteThread {
 
   // The settings file of this program (the form uses the same rule).
   std::string SettingsPath();
-  // The day's log file: program folder + "UniteLog" + yyyy-mm-dd + ".txt".
+  // The day's log file (DayLogPath of now).
   std::string LogFilePath();
   // The file that keeps the mirror copies still owed between runs.
   std::string MirrorBacklogPath();
@@ -213,3 +226,5 @@ std::string TitlePass(const TLines& merge);
 // The Code field of generated records: the market byte, the code without its last four
 // characters, zero bytes up to nine characters.
 std::string CodeText(std::uint8_t marketByte, const std::string& baseName);
+// The log file of the day of `day`: program folder + "UniteLog" + yyyy-mm-dd + ".txt".
+std::string DayLogPath(TPlatform& fs, const TDateTime& day);

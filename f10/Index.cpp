@@ -121,7 +121,7 @@ void TIndex::Load() {
     FCanSave = false;
     return;
   }
-  // The size comes first: taken as the file was opened, it costs no call of its own.
+  // The size comes first, while the file can still answer it from its open.
   const std::int64_t size = file->Size();
   // From here the header is what the file holds; a short file leaves its bytes in front of
   // zeros, as a partial read would.

@@ -9,10 +9,6 @@
 // never fails and a round trip gives back the bytes it was given.
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
-// Text in the host character set `codeset` (any that iconv knows, as nl_langinfo names it) ->
-// GBK; bytes that do not convert are carried over. Throws std::runtime_error when iconv does
-// not know `codeset`.
-std::string HostToGbk(std::string_view text, const std::string& codeset);
 
 // A whole decimal integer (leading blanks, a sign, "$"/"0x" hexadecimal as the runtime reads
 // them), else EFailure "'%s' is not a valid integer value".

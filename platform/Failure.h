@@ -25,17 +25,24 @@ class EFailure : public std::exception {
   std::string FPath;
 };
 
-// Windows error codes the program shows or tests for.
+// The Windows error codes the platform reports.
 enum : int {
   kErrFileNotFound = 2,
   kErrPathNotFound = 3,
   kErrTooManyOpenFiles = 4,
   kErrAccessDenied = 5,
+  kErrInvalidHandle = 6,
+  kErrNotEnoughMemory = 8,
   kErrInvalidData = 13,  // the data is invalid (a settings file in an encoding it cannot be read in)
+  kErrNotSameDevice = 17,
+  kErrDeviceFailure = 31,  // a device attached to the system is not functioning
   kErrSharingViolation = 32,
   kErrDiskFull = 112,
   kErrInvalidName = 123,
+  kErrDirNotEmpty = 145,
   kErrAlreadyExists = 183,
+  kErrNameTooLong = 206,
+  kErrIoDevice = 1117,
   kErrNotAFile = 1920,  // the file cannot be accessed: a link, FIFO, socket or device
 };
 
@@ -44,7 +51,5 @@ enum : int {
 std::string IoErrorText(int code);
 // An EFailure with IoErrorText(code) as its message, and what failed on which path.
 EFailure IoFailure(int code, const std::string& operation = "", const std::string& path = "");
-// The Windows code of an errno value (ENOENT 2, ENOTDIR 3, EMFILE 4, EACCES 5, ENOSPC 112...).
-int WinErrorOf(int errnoValue);
 // `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").
 std::string Fmt(const std::string& pattern, const std::string& arg);

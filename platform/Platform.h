@@ -14,6 +14,11 @@
 // Operations that may fail without it being the caller's business return a Windows error
 // code (0 on success). Operations whose failure the caller must handle throw EFailure, whose
 // Code() is the Windows error code.
+//
+// Threads: the form's thread and a run's two threads share one platform. Every TPlatform
+// method is safe for concurrent use; where calls on the same file or folder meet, they
+// meet as two programs would on Windows (the share modes decide). An opened file
+// (TReadFile, TNewFile) belongs to one thread at a time.
 
 #include <cstdint>
 #include <memory>
@@ -49,13 +54,16 @@ inline bool IsFeedFile(const TFindEntry& entry) {
   return entry.Kind == TEntryKind::File && entry.ExactName;
 }
 
-// A folder claimed by this process (LockFolder), held until destruction.
+// A folder claimed by this process (LockFolder), held until destruction, which may happen on
+// any thread.
 class TFolderLock {
  public:
   virtual ~TFolderLock() = default;
 };
 
-// A file opened for reading. The lock taken by the open is held until destruction.
+// A file opened for reading. The lock taken by the open is held until destruction. Not safe
+// for concurrent use: whoever shares one between threads must synchronize its calls (two
+// files may be used from two threads at once).
 class TReadFile {
  public:
   virtual ~TReadFile() = default;
@@ -69,7 +77,8 @@ class TReadFile {
 // temporary file in the same folder; Commit() renames it over the old file, so readers see
 // the old file or the new one, never half of it. Destroyed without Commit(), it leaves the
 // old file as it was and removes the temporary file. The old file is locked exclusively
-// from the creation until the destruction (another holder means error 32 at creation).
+// from the creation until the destruction (another holder means error 32 at creation). Not
+// safe for concurrent use, as TReadFile.
 class TNewFile {
  public:
   virtual ~TNewFile() = default;
@@ -87,99 +96,116 @@ class TPlatform {
 
   // Entries of the folder of `pattern` whose names match its last component ("*" any run,
   // "?" exactly one character, ASCII case ignored): files and folders alike, never "." or
-  // "..", in case-insensitive name order. A missing folder gives no entries.
+  // "..", in case-insensitive name order. A missing folder gives no entries. Safe for
+  // concurrent use; a folder changed meanwhile is listed as it was before or after.
   virtual std::vector<TFindEntry> FindFiles(const std::string& pattern) = 0;
-  // True when `path` names an existing file; a folder does not count.
+  // True when `path` names an existing file; a folder does not count. Safe for concurrent
+  // use.
   virtual bool FileExists(const std::string& path) = 0;
-  // True when `path` names an existing folder.
+  // True when `path` names an existing folder. Safe for concurrent use.
   virtual bool DirectoryExists(const std::string& path) = 0;
   // What `path` names, without following a link in its last component (the folders above
-  // it are followed as usual). Missing when nothing, or when the path is none.
+  // it are followed as usual). Missing when nothing, or when the path is none. Safe for
+  // concurrent use.
   virtual TEntryKind EntryKind(const std::string& path) = 0;
 
   // --- Changes to folders and whole files: 0 or a Windows error code ---
 
-  // Creates the last level of `path` only (its parent must exist). 183 when it exists.
+  // Creates the last level of `path` only (its parent must exist). 183 when it exists. Safe
+  // for concurrent use: of two creations of one folder, one gets 183.
   virtual int CreateDir(const std::string& path) = 0;
-  // Deletes a file (not a folder).
+  // Deletes a file (not a folder); 32 while anyone holds it open through this interface.
+  // Safe for concurrent use.
   virtual int DeleteFile(const std::string& path) = 0;
   // Moves a file; fails (183) when `to` exists, leaving both files. Across file systems it
-  // copies and then deletes the source.
+  // copies and then deletes the source. Safe for concurrent use: of two moves to one name,
+  // one gets 183.
   virtual int MoveFile(const std::string& from, const std::string& to) = 0;
-  // Copies `from` over `to`, replacing it atomically (temporary file, then rename).
+  // Copies `from` over `to`, replacing it atomically (temporary file, then rename). Safe for
+  // concurrent use: of two copies over one file, the one that ends last wins.
   virtual int CopyFileOver(const std::string& from, const std::string& to) = 0;
 
   // --- Opens: each throws EFailure (code 2, 3, 5, 32 ...) when the open fails ---
   //
   // Only a plain file is opened for reading: a folder is refused (5); a link, FIFO, socket
   // or device is refused (1920) without being followed or opened, and no open ever waits.
+  // A file held by one thread is held against the others as against another program.
 
   // Opens an existing file for reading, no sharing: refused (32) while anyone else has it
-  // open through this interface, and holding it keeps everyone else out.
+  // open through this interface, and holding it keeps everyone else out. Safe for
+  // concurrent use.
   virtual std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) = 0;
   // Opens an existing file for reading while others may read it too; refused (32) while
   // someone holds it exclusively. With `followLink` a link in the last component is
-  // followed to a plain file (for files an administrator may link into place).
+  // followed to a plain file (for files an administrator may link into place). Safe for
+  // concurrent use.
   virtual std::unique_ptr<TReadFile> OpenShared(const std::string& path, bool followLink = false) = 0;
-  // Starts the atomic replacement of `path` (see TNewFile), no sharing.
+  // Starts the atomic replacement of `path` (see TNewFile), no sharing. Safe for concurrent
+  // use.
   virtual std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) = 0;
   // Creates `path` empty when no file of that name exists; an existing file is left alone.
-  // Returns 0 or a Windows error code.
+  // Returns 0 or a Windows error code. Safe for concurrent use.
   virtual int CreateIfMissing(const std::string& path) = 0;
   // Puts an empty file in place of whatever file has the name `path`, or creates it: the
   // name is replaced, never written through, so a link there leaves what it leads to as it
   // was. No sharing: 32 while anyone else holds the old file; 5 for a read-only one or a
-  // folder. Throws EFailure.
+  // folder. Throws EFailure. Safe for concurrent use.
   virtual void CreateEmpty(const std::string& path) = 0;
   // Lets go of what the platform kept for reuse during a batch of writes (an empty file,
-  // hidden, left when an empty file was replaced). Call at the end of every run.
+  // hidden, left when an empty file was replaced). Call at the end of every run. Safe for
+  // concurrent use: a CreateEmpty meanwhile makes its file anew instead of reusing one.
   virtual void EndOfBatch() = 0;
   // Appends bytes at the end of an existing plain file, opened and closed for this call
   // alone; a link is not written through (1920). Throws EFailure (2 when the file does not
-  // exist).
+  // exist, 32 while anyone else holds it, another thread's Append included). Safe for
+  // concurrent use.
   virtual void Append(const std::string& path, std::string_view bytes) = 0;
   // Deletes the temporary files that replacements left in `folder` when their process was
   // killed: plain files named as this platform names them and held by no live replacement,
-  // nothing else. Returns how many went.
+  // nothing else. Returns how many went. Safe for concurrent use: a replacement under way
+  // holds its temporary file, which is left alone.
   virtual int RemoveLeftovers(const std::string& folder) = 0;
   // Claims `folder` for this process under the hidden file name `name`: 0 with `lock` set,
   // held until it is destroyed; 32 while another process holds the same claim (`holder`
   // then names that process, when it can be told); another code when no claim can be made
-  // there (3 for a missing folder).
+  // there (3 for a missing folder). Safe for concurrent use.
   virtual int LockFolder(const std::string& folder, const std::string& name,
                          std::unique_ptr<TFolderLock>& lock, std::string& holder) = 0;
 
   // --- Time and the program ---
 
-  // The local date and time.
+  // The local date and time. Safe for concurrent use.
   virtual TDateTime Now() = 0;
   // Pauses the calling thread (the retry pauses of busy files). A raised `stop` ends the
-  // pause at once: false when it did, true when the whole pause went by.
+  // pause at once: false when it did, true when the whole pause went by. Safe for concurrent
+  // use; `stop` may be raised from any thread.
   virtual bool Sleep(int milliseconds, const TStopSignal* stop = nullptr) = 0;
   // The program file's full path as a drive path. A home folder given with --home stands
   // in for the program's folder: the path is then that folder + "\" + the program's name.
+  // Safe for concurrent use.
   virtual std::string ProgramPath() = 0;
 
   // --- Drive letters ---
 
   // Maps drive `letter` (A to Y) to a host folder; Z: is always the host root. A folder that
   // is not an absolute host path maps nothing (it would depend on the current folder): the
-  // letter then behaves as unmapped and is remembered among the refused ones.
+  // letter then behaves as unmapped and is remembered among the refused ones. Safe for
+  // concurrent use: a path resolved meanwhile is resolved under the old mapping or the new.
   virtual void SetDrive(char letter, const std::string& hostRoot) = 0;
-  // The letters whose mapping SetDrive refused, in order ("" when none).
+  // The letters whose mapping SetDrive refused, in order ("" when none). Safe for concurrent
+  // use.
   virtual std::string RefusedDrives() = 0;
-  // The host path (UTF-8) of a drive path; empty with *error set (3) when it has none.
+  // The host path (UTF-8) of a drive path; empty with *error set (3) when it has none. Safe
+  // for concurrent use.
   virtual std::string HostPath(const std::string& path, int* error = nullptr) = 0;
   // The drive path (GBK) of a host path by the longest matching mapping, else Z: + path.
+  // Safe for concurrent use.
   virtual std::string DrivePath(const std::string& hostPath) = 0;
   // The host path of a drive path with every link in its existing part resolved, so that
-  // two paths naming one folder give the same text. Empty when the path is none.
+  // two paths naming one folder give the same text. Empty when the path is none. Safe for
+  // concurrent use.
   virtual std::string RealPath(const std::string& path) = 0;
 };
-
-// The platform of the system the program runs on (POSIX or Windows). `homeDir`, when not
-// empty, is a host folder standing in for the program's folder (--home).
-std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "");
 
 // Whether `name` matches `mask` by the rule FindFiles applies to the last component of its
 // pattern ("*" any run, "?" exactly one character, a GBK character counting as one, ASCII
@@ -202,3 +228,8 @@ std::string SettingsPathFor(const std::string& programPath);
 std::string ProgramTitle(const std::string& programPath);
 // Reads section [DRIVES] of a settings file (letter=host folder) and maps those drives.
 void LoadDrives(TPlatform& fs, const std::string& settingsPath);
+
+// The platform of the system the program runs on (POSIX or Windows), with the program
+// file's path as the system gives it for this process. `homeDir`, when not empty, is a host
+// folder that stands in for the program's folder (--home).
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "");

@@ -1,7 +1,8 @@
 #pragma once
 // The regional date and time formats as the clock renders and reads them, and the one
 // host-specific step that fills them in (from LC_TIME on POSIX, from the user's locale on
-// Windows). Internal to the platform folder.
+// Windows). Shared by the clock and the host's implementation only; the program asks the
+// clock (Clock.h).
 
 #include <string>
 #include <vector>

@@ -1,6 +1,7 @@
 #pragma once
 // A stop request that a sleeping thread hears at once: raised from any thread, or from a
-// signal handler, it ends every wait on it now and later.
+// signal handler, it ends every wait on it now and later. Every method is safe for
+// concurrent use.
 
 #include <atomic>
 #include <cstdint>
@@ -14,8 +15,10 @@ class TStopSignal {
 
   // Safe from any thread and from a signal handler.
   void Raise() noexcept;
+  // Safe from any thread.
   bool Raised() const noexcept { return FRaised.load(); }
-  // Waits up to `milliseconds`: true when the signal is raised, before or meanwhile.
+  // Waits up to `milliseconds`: true when the signal is raised, before or meanwhile. Any
+  // number of threads may wait at once.
   bool Wait(int milliseconds) const noexcept;
 
  private:

@@ -17,6 +17,14 @@ inline const std::string StreamWriteError = "Stream write error";
 
 // --- Settings ---
 inline const std::string SectionOption = "OPTION";
+inline const std::string KeySrc = "SRC";        // the Shanghai source root
+inline const std::string KeyDes = "DES";        // the Shanghai target root
+inline const std::string KeySzSrc = "SZSRC";    // the Shenzhen source root
+inline const std::string KeySzDes = "SZDES";    // the Shenzhen target root
+inline const std::string KeyInternal = "INTERNAL";  // minutes between timed runs
+inline const std::string KeyIndex = "INDEX";    // not 0: runs generate indexes
+inline const std::string KeyLastFileTime = "LASTFILETIME";
+inline const std::string KeyReport = "REPORT";    // the file each run's report goes to
 inline const std::string SectionDrives = "DRIVES";
 inline const std::string SectionMirrors = Utf8ToGbk("多路径拷贝");
 inline const std::string SectionIndexCodes = Utf8ToGbk("大盘代码");

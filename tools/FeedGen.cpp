@@ -147,7 +147,8 @@ TOptions ParseOptions(int argc, char** argv) {
   return options;
 }
 
-// Whole-file writes straight through POSIX: the benchmark's feed is 60,000+ files.
+// Whole-file writes straight to host paths, as the feed's own party would make them: none of
+// the program's platform, whose behaviour the feed is there to try.
 class TWriter {
  public:
   void Write(const std::string& path, std::string_view bytes) {

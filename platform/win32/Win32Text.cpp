@@ -2,8 +2,6 @@
 
 #include "Win32Api.h"
 
-#include <stdexcept>
-
 #include "Convert.h"
 
 namespace win32 {
@@ -179,17 +177,3 @@ std::string Utf8FromWide(std::wstring_view wide) {
 std::string GbkToUtf8(std::string_view gbk) { return win32::Utf8FromWide(win32::Wide(gbk)); }
 
 std::string Utf8ToGbk(std::string_view utf8) { return win32::Narrow(win32::WideFromUtf8(utf8)); }
-
-std::string HostToGbk(std::string_view text, const std::string& codeset) {
-  const std::string name = UpperAscii(codeset);
-  UINT codePage = 0;
-  if (name == "UTF-8" || name == "UTF8") codePage = CP_UTF8;
-  else if (name == "GBK" || name == "CP936" || name == "GB2312") codePage = win32::kGbk;
-  else if (name == "GB18030") codePage = 54936;
-  else if (name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII") codePage = 20127;
-  else throw std::runtime_error("cannot convert " + codeset + " to GBK");
-  if (codePage == win32::kGbk) return std::string(text);
-  std::wstring wide;
-  if (!win32::WholeToWide(codePage, text, wide)) return std::string(text);
-  return win32::Narrow(wide);
-}

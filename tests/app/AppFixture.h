@@ -34,7 +34,6 @@
 #include "IndexBytes.h"
 #include "IniFile.h"
 #include "Platform.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 #include "Texts.h"
 #include "BlinkText.h"
@@ -78,7 +77,8 @@ class TGate {
 
 class TFormWorld {
  public:
-  TFormWorld() : Real("/opt/lorvane/lorvane", Tmp.Path().string()), Fs(Real) {
+  TFormWorld() : System(NewSystemPlatform(Tmp.Path().string())), Real(*System), Fs(Real) {
+    Fs.SetProgramName("lorvane");
     Fs.SetClock([] { return Today(); });
   }
   ~TFormWorld() {
@@ -99,7 +99,7 @@ class TFormWorld {
   }
   // A key of section OPTION as the file holds it now (UTF-8), "<missing>" when absent.
   std::string Option(const std::string& key) {
-    TIniFile ini(Real, SettingsPathFor(Real.ProgramPath()));
+    TIniFile ini(Real, SettingsPathFor(Drive("lorvane")));
     return GbkToUtf8(ini.ReadString("OPTION", key, "<missing>"));
   }
 
@@ -157,7 +157,8 @@ class TFormWorld {
   }
 
   testsupport::TTempDir Tmp;
-  TPosixPlatform Real;
+  const std::unique_ptr<TPlatform> System;
+  TPlatform& Real;
   TFaultyPlatform Fs;
   TGate Gate;
   std::vector<std::pair<std::string, std::string>> Errors;   // title, text

@@ -10,7 +10,6 @@
 
 #include "FaultyPlatform.h"
 #include "Index.h"
-#include "PosixPlatform.h"
 
 namespace {
 
@@ -31,8 +30,8 @@ struct TFuzzFolder {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFuzzFolder folder;
-  static TPosixPlatform real(HostProgramPath());
-  static TFaultyPlatform fs(real);
+  static const std::unique_ptr<TPlatform> real = NewSystemPlatform();
+  static TFaultyPlatform fs(*real);
 
   // The first byte picks the name: ".F10" names take the delete path of an empty index.
   const bool upper = size > 0 && (data[0] & 1);

@@ -13,7 +13,6 @@
 
 #include "FaultyPlatform.h"
 #include "IniFile.h"
-#include "PosixPlatform.h"
 
 namespace {
 
@@ -48,8 +47,8 @@ bool HasBreak(const std::string& s) { return s.find_first_of("\r\n") != std::str
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFuzzFolder folder;
-  static TPosixPlatform real(HostProgramPath());
-  static TFaultyPlatform fs(real);
+  static const std::unique_ptr<TPlatform> real = NewSystemPlatform();
+  static TFaultyPlatform fs(*real);
 
   const std::string host = folder.Host + "/SETTINGS.INI";
   const std::string old(reinterpret_cast<const char*>(data), size);

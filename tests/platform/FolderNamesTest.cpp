@@ -8,8 +8,8 @@
 
 #include "Convert.h"
 #include "FolderNames.h"
+#include "Platform.h"
 #include "PosixPaths.h"
-#include "PosixPlatform.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -36,7 +36,8 @@ class FolderNamesTest : public ::testing::Test {
 
   TTempDir tmp;
   TFolderNames names;
-  TPosixPlatform fs{HostProgramPath()};
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform();
+  TPlatform& fs = *system;
 };
 
 TEST_F(FolderNamesTest, EveryAnswerIsTheOneAReadingOfTheFolderGives) {

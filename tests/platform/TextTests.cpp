@@ -1,7 +1,6 @@
 // Byte-level helpers: GBK conversion, number rules, trimming, error texts, line lists,
 // settings path and program title.
 
-#include <cerrno>
 #include <random>
 
 #include "Convert.h"
@@ -94,7 +93,7 @@ TEST(Text, TrimUpperAndSameText) {
   EXPECT_EQ(LastPathDelimiter("D:\\\x81\x5C"), 2u);  // 0x5C here is half of a character
 }
 
-TEST(Failures, TextsByCodeAndErrno) {
+TEST(Failures, TextsByCode) {
   EXPECT_EQ(IoErrorText(2), "File not found");
   EXPECT_EQ(IoErrorText(3), "Invalid filename");
   EXPECT_EQ(IoErrorText(4), "Too many open files");
@@ -102,19 +101,6 @@ TEST(Failures, TextsByCodeAndErrno) {
   EXPECT_EQ(IoErrorText(32), "I/O error 32");
   EXPECT_EQ(IoErrorText(112), "I/O error 112");
   EXPECT_EQ(IoFailure(5).Code(), 5);
-  EXPECT_EQ(WinErrorOf(ENOENT), 2);
-  EXPECT_EQ(WinErrorOf(ENOTDIR), 3);
-  EXPECT_EQ(WinErrorOf(EMFILE), 4);
-  EXPECT_EQ(WinErrorOf(ENFILE), 4);
-  EXPECT_EQ(WinErrorOf(EACCES), 5);
-  EXPECT_EQ(WinErrorOf(EPERM), 5);
-  EXPECT_EQ(WinErrorOf(EISDIR), 5);
-  EXPECT_EQ(WinErrorOf(EWOULDBLOCK), 32);
-  EXPECT_EQ(WinErrorOf(ENOSPC), 112);
-#ifdef EDQUOT
-  EXPECT_EQ(WinErrorOf(EDQUOT), 112);
-#endif
-  EXPECT_EQ(WinErrorOf(EEXIST), 183);
   EXPECT_EQ(Fmt("'%s' is not a valid integer value", "abc"), "'abc' is not a valid integer value");
   EXPECT_EQ(Fmt("no place", "abc"), "no place");
 }

@@ -20,7 +20,7 @@
 #include "FaultyPlatform.h"
 #include "Index.h"
 #include "IndexBytes.h"
-#include "PosixPlatform.h"
+#include "Platform.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
 #include "Texts.h"
@@ -109,8 +109,8 @@ struct TLayout {
 
 // The settings file of this test program in a home folder.
 inline std::string SettingsHostPath(const fs::path& home) {
-  TPosixPlatform real(HostProgramPath(), home.string());
-  return real.HostPath(SettingsPathFor(real.ProgramPath()));
+  const std::unique_ptr<TPlatform> real = NewSystemPlatform(home.string());
+  return real->HostPath(SettingsPathFor(real->ProgramPath()));
 }
 
 // Writes the scenario into `root`: a feed of new deliveries over the outputs of an earlier
@@ -163,12 +163,12 @@ inline void BuildScenario(const fs::path& root) {
 class TTreeRun {
  public:
   explicit TTreeRun(const fs::path& root)
-      : FRoot(root), FReal(HostProgramPath(), (root / TLayout::Home).string()), FFs(FReal) {
+      : FRoot(root), FSystem(NewSystemPlatform((root / TLayout::Home).string())), FReal(*FSystem), FFs(FReal) {
     FReal.SetDrive('D', root.string());
     FFs.SetClock([] { return TDateTime{2024, 1, 5, 9, 30, 0, 0}; });
   }
   TFaultyPlatform& Fs() { return FFs; }
-  TPosixPlatform& Real() { return FReal; }
+  TPlatform& Real() { return FReal; }
   testsupport::TRecordingHost& Host() { return FHost; }
 
   // Runs once; an exception that escapes the run's body is a test failure.
@@ -190,7 +190,8 @@ class TTreeRun {
 
  private:
   fs::path FRoot;
-  TPosixPlatform FReal;
+  const std::unique_ptr<TPlatform> FSystem;
+  TPlatform& FReal;
   TFaultyPlatform FFs;
   testsupport::TRecordingHost FHost;
 };

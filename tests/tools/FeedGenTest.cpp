@@ -13,7 +13,6 @@
 #include "Index.h"
 #include "IniFile.h"
 #include "Platform.h"
-#include "PosixPlatform.h"
 #include "ToolRun.h"
 
 namespace {
@@ -201,8 +200,9 @@ TEST(FeedGen, IndexingOffAndNoMirrorsLeaveThemOut) {
 TEST(FeedGen, TheProgramFindsTheSettingsAndTheFeedThroughDriveD) {
   TFeed feed({"--sh", "1", "--sz", "1", "--sections", "1"});
   ASSERT_EQ(feed.Result().Status, 0) << feed.Result().Err;
-  TPosixPlatform platform("/opt/somewhere/lorvane", feed / "home");
-  const std::string settings = SettingsPathFor(platform.ProgramPath());
+  const std::unique_ptr<TPlatform> system = NewSystemPlatform(feed / "home");
+  TPlatform& platform = *system;
+  const std::string settings = SettingsPathFor(ProgramDir(platform) + "lorvane");
   ASSERT_TRUE(platform.FileExists(settings)) << settings;
   LoadDrives(platform, settings);
   TIniFile ini(platform, settings);

@@ -78,6 +78,11 @@ void TFaultyPlatform::SetClock(std::function<TDateTime()> clock) {
   FClock = std::move(clock);
 }
 
+void TFaultyPlatform::SetProgramName(const std::string& name) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FProgramName = name;
+}
+
 void TFaultyPlatform::OnOperation(std::function<void(const std::string&, const std::string&)> observer) {
   std::lock_guard<std::mutex> guard(FLock);
   FObserver = std::move(observer);
@@ -213,7 +218,14 @@ bool TFaultyPlatform::Sleep(int milliseconds, const TStopSignal* stop) {
   return !(stop && stop->Raised());
 }
 
-std::string TFaultyPlatform::ProgramPath() { return FReal.ProgramPath(); }
+std::string TFaultyPlatform::ProgramPath() {
+  std::string name;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    name = FProgramName;
+  }
+  return name.empty() ? FReal.ProgramPath() : ProgramDir(FReal) + name;
+}
 
 void TFaultyPlatform::SetDrive(char letter, const std::string& hostRoot) { FReal.SetDrive(letter, hostRoot); }
 

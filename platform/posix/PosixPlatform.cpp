@@ -36,30 +36,6 @@ bool IsExactName(const std::string& host, const std::string& gbk) {
   return ascii || GbkToUtf8(gbk) == host;
 }
 
-struct TTarget {
-  int Error = 0;      // the path is none (3) or holds a bad character (123)
-  TResolved R;
-  std::string Given;  // the last component as the program wrote it (GBK)
-};
-
-// The drives are read under their lock; the lookup on the host needs none.
-TParsedPath Parse(std::mutex& lock, const std::map<char, std::string>& drives, const std::string& path,
-                  bool lastIsPattern) {
-  std::lock_guard<std::mutex> guard(lock);
-  return ParseDrivePath(path, drives, lastIsPattern);
-}
-
-TTarget Resolve(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
-                const std::string& path) {
-  const TParsedPath parsed = Parse(lock, drives, path, false);
-  TTarget t;
-  t.Error = parsed.Error;
-  if (t.Error) return t;
-  t.R = Lookup(parsed, false, names);
-  if (!parsed.Parts.empty()) t.Given = parsed.Parts.back();
-  return t;
-}
-
 // Opens the path with every component as written, which is the entry the lookup would choose
 // whenever it is there; `host` is that host path. False, with nothing open, when it is not
 // there as written (or cannot be opened so), for the caller to look it up.
@@ -72,18 +48,35 @@ bool OpenAsWritten(const TParsedPath& parsed, int flags, TFd& fd, std::string& h
   return fd.Valid();
 }
 
-// Opens an existing plain file with `flags` (`st` its stat): the path as written first, else
-// the path looked up, for another spelling or the error. The open neither waits (a FIFO) nor
-// follows a link in the last component unless `followLink`; whatever it opened that is no
-// plain file is let go again. 0 or the code.
-int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TFolderNames* names,
-                 const std::string& path, int flags, bool followLink, TFd& fd, struct stat& st) {
+}  // namespace
+
+struct TPosixPlatform::TTarget {
+  int Error = 0;      // the path is none (3) or holds a bad character (123)
+  TResolved R;
+  std::string Given;  // the last component as the program wrote it (GBK)
+};
+
+TPosixPlatform::TTarget TPosixPlatform::Resolve(const std::string& path) {
+  const TParsedPath parsed = FDrives.Parse(path, false);
+  TTarget t;
+  t.Error = parsed.Error;
+  if (t.Error) return t;
+  t.R = Lookup(parsed, false, FNames.get());
+  if (!parsed.Parts.empty()) t.Given = parsed.Parts.back();
+  return t;
+}
+
+// The path as written first, else the path looked up, for another spelling or the error.
+// The open neither waits (a FIFO) nor follows a link in the last component unless
+// `followLink`; whatever it opened that is no plain file is let go again.
+int TPosixPlatform::OpenExisting(const std::string& path, int flags, bool followLink, TFd& fd,
+                                 struct stat& st) {
   flags |= O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW);
-  const TParsedPath parsed = Parse(lock, drives, path, false);
+  const TParsedPath parsed = FDrives.Parse(path, false);
   if (parsed.Error) return parsed.Error;
   std::string host;
   if (!OpenAsWritten(parsed, flags, fd, host)) {
-    const TResolved r = Lookup(parsed, false, names);
+    const TResolved r = Lookup(parsed, false, FNames.get());
     if (!r.Present || (followLink && !r.Exists)) return MissingCode(r);
     if (r.IsDir) return kErrAccessDenied;
     if (!followLink && r.Kind != TEntryKind::File) return NotAFileCode(r.Kind);
@@ -97,8 +90,6 @@ int OpenExisting(std::mutex& lock, const std::map<char, std::string>& drives, TF
   return 0;
 }
 
-}  // namespace
-
 TPosixPlatform::TPosixPlatform(std::string hostProgramPath, std::string homeDir)
     : FHostProgramPath(std::move(hostProgramPath)),
       FHomeDir(homeDir.empty() ? std::string() : NormalHostPath(homeDir)),
@@ -108,7 +99,7 @@ TPosixPlatform::TPosixPlatform(std::string hostProgramPath, std::string homeDir)
 TPosixPlatform::~TPosixPlatform() = default;
 
 std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
-  const TParsedPath parsed = Parse(FDrivesLock, FDrives, pattern, true);
+  const TParsedPath parsed = FDrives.Parse(pattern, true);
   if (parsed.Error || parsed.Parts.empty()) return {};
   const TResolved r = Lookup(parsed, true, FNames.get());
   if (!r.ParentExists) return {};
@@ -125,9 +116,9 @@ std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
     const std::string host = e->d_name;
     if (host == "." || host == ".." || host.rfind(kTempPrefix, 0) == 0) continue;
     std::string gbk = Utf8ToGbk(host);
-    if (!WildMatch(wildcard, gbk)) continue;
-    // The listing tells what each entry is; only a link, or a file system that does not
-    // say, costs a look of its own.
+    if (!MatchesMask(wildcard, gbk)) continue;
+    // The listing tells what each entry is; only a link, or an entry of a file system that
+    // does not say, is looked at on its own.
     TEntryKind kind = TEntryKind::Other;
     switch (e->d_type) {
       case DT_REG: kind = TEntryKind::File; break;
@@ -159,22 +150,22 @@ std::vector<TFindEntry> TPosixPlatform::FindFiles(const std::string& pattern) {
 }
 
 bool TPosixPlatform::FileExists(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   return t.Error == 0 && t.R.Exists && !t.R.IsDir;
 }
 
 bool TPosixPlatform::DirectoryExists(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   return t.Error == 0 && t.R.Exists && t.R.IsDir;
 }
 
 TEntryKind TPosixPlatform::EntryKind(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   return t.Error ? TEntryKind::Missing : t.R.Kind;
 }
 
 int TPosixPlatform::CreateDir(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   if (t.Error) return t.Error;
   if (t.R.Present) return kErrAlreadyExists;
   if (!t.R.ParentExists) return kErrPathNotFound;
@@ -183,7 +174,7 @@ int TPosixPlatform::CreateDir(const std::string& path) {
 }
 
 int TPosixPlatform::DeleteFile(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   if (t.Error) return t.Error;
   if (!t.R.Present) return MissingCode(t.R);
   if (t.R.IsDir) return kErrAccessDenied;
@@ -198,12 +189,11 @@ int TPosixPlatform::DeleteFile(const std::string& path) {
 
 int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
   // The open the source's lock needs stands in for its lookup whenever the source is there
-  // as written: a call fewer for each file staged. A folder is locked like a file, which
-  // keeps nothing of ours from anything.
+  // as written. A folder is locked like a file, which keeps nothing of ours from anything.
   TResolved source;
   TFd sourceFd;
   {
-    const TParsedPath parsed = Parse(FDrivesLock, FDrives, from, false);
+    const TParsedPath parsed = FDrives.Parse(from, false);
     if (parsed.Error) return parsed.Error;
     if (OpenAsWritten(parsed, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, sourceFd, source.Host)) {
       source.Present = source.Exists = true;
@@ -214,7 +204,7 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
         (void)OpenFd(source.Host, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, sourceFd);
     }
   }
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
+  const TTarget t = Resolve(to);
   if (t.Error) return t.Error;
   if (!t.R.ParentExists) return kErrPathNotFound;
 
@@ -232,10 +222,10 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
   if (sourceFd.Valid())
     if (const int code = Lock(sourceFd, LOCK_EX)) return code;
   const int moved = RenameNoReplace(source.Host, destination);
-  if (moved != 17) return moved;  // done, or failed for a reason a copy would not mend
+  if (moved != kErrNotSameDevice) return moved;  // done, or failed for a reason a copy would not mend
   // Only a plain file is copied across devices; only such a move needs to know what it moves.
   struct stat st{};
-  if (!sourceFd.Valid() || ::fstat(sourceFd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return 17;
+  if (!sourceFd.Valid() || ::fstat(sourceFd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return kErrNotSameDevice;
 
   // Across file systems: copy into the destination folder, put it in place without
   // replacing anything, then delete the source. When the source cannot be deleted the copy
@@ -258,9 +248,9 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
 int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to) {
   TFd source;
   struct stat st{};
-  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), from, O_RDONLY, false, source, st))
+  if (const int code = OpenExisting(from, O_RDONLY, false, source, st))
     return code;
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), to);
+  const TTarget t = Resolve(to);
   if (t.Error) return t.Error;
   if (const int code = Lock(source, LOCK_SH)) return code;
   TReplacement r;
@@ -273,10 +263,10 @@ int TPosixPlatform::CopyFileOver(const std::string& from, const std::string& to)
 std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& path, int lock, bool followLink) {
   TFd fd;
   struct stat st{};
-  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_RDONLY, followLink, fd, st))
+  if (const int code = OpenExisting(path, O_RDONLY, followLink, fd, st))
     throw IoFailure(code, "open", path);
   if (const int code = Lock(fd, lock)) throw IoFailure(code, "open", path);
-  return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size, path);
+  return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size);
 }
 
 std::unique_ptr<TReadFile> TPosixPlatform::OpenExclusive(const std::string& path) {
@@ -288,7 +278,7 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenShared(const std::string& path, b
 }
 
 std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   if (t.Error) throw IoFailure(t.Error, "create", path);
   auto r = std::make_unique<TReplacement>();
   if (const int code = r->Start(t.R, nullptr)) throw IoFailure(code, "create", path);
@@ -298,7 +288,7 @@ std::unique_ptr<TNewFile> TPosixPlatform::CreateExclusive(const std::string& pat
 
 void TPosixPlatform::CreateEmpty(const std::string& path) {
   for (int attempt = 0;; ++attempt) {
-    const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+    const TTarget t = Resolve(path);
     if (t.Error) throw IoFailure(t.Error, "create", path);
     if (t.R.Present) {
       // The name is given an empty file of its own. Emptying the old file where it stands
@@ -322,7 +312,7 @@ void TPosixPlatform::CreateEmpty(const std::string& path) {
 void TPosixPlatform::EndOfBatch() { FSpare->Drop(); }
 
 int TPosixPlatform::CreateIfMissing(const std::string& path) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   if (t.Error) return t.Error;
   if (t.R.Exists) return t.R.IsDir ? kErrAccessDenied : 0;
   if (!t.R.ParentExists) return kErrPathNotFound;
@@ -334,7 +324,7 @@ int TPosixPlatform::CreateIfMissing(const std::string& path) {
 void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
   TFd fd;
   struct stat st{};
-  if (const int code = OpenExisting(FDrivesLock, FDrives, FNames.get(), path, O_WRONLY | O_APPEND, false, fd, st))
+  if (const int code = OpenExisting(path, O_WRONLY | O_APPEND, false, fd, st))
     throw IoFailure(code, "append", path);
   if (const int code = Lock(fd, LOCK_EX)) throw IoFailure(code, "append", path);
   const char* p = bytes.data();
@@ -352,14 +342,14 @@ void TPosixPlatform::Append(const std::string& path, std::string_view bytes) {
 }
 
 int TPosixPlatform::RemoveLeftovers(const std::string& folder) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), folder);
+  const TTarget t = Resolve(folder);
   if (t.Error || t.R.Kind != TEntryKind::Folder) return 0;
   return RemoveTemporaries(t.R.Host);
 }
 
 int TPosixPlatform::LockFolder(const std::string& folder, const std::string& name,
                                std::unique_ptr<TFolderLock>& lock, std::string& holder) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), folder);
+  const TTarget t = Resolve(folder);
   if (t.Error) return t.Error;
   if (!t.R.Exists || !t.R.IsDir) return kErrPathNotFound;
   return ClaimFolder(t.R.Host, name, lock, holder);
@@ -380,23 +370,9 @@ std::string TPosixPlatform::ProgramPath() {
   return DrivePath(JoinHost(FHomeDir, name));
 }
 
-void TPosixPlatform::SetDrive(char letter, const std::string& hostRoot) {
-  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-  if (letter < 'A' || letter > 'Y') return;
-  std::lock_guard<std::mutex> guard(FDrivesLock);
-  if (hostRoot.empty() || hostRoot[0] != '/') {
-    FDrives.erase(letter);
-    if (!hostRoot.empty() && FRefusedDrives.find(letter) == std::string::npos) FRefusedDrives += letter;
-    return;
-  }
-  const std::string root = NormalHostPath(hostRoot);
-  FDrives[letter] = root == "/" ? std::string() : root;
-}
+void TPosixPlatform::SetDrive(char letter, const std::string& hostRoot) { FDrives.Set(letter, hostRoot); }
 
-std::string TPosixPlatform::RefusedDrives() {
-  std::lock_guard<std::mutex> guard(FDrivesLock);
-  return FRefusedDrives;
-}
+std::string TPosixPlatform::RefusedDrives() { return FDrives.Refused(); }
 
 std::string TPosixPlatform::RealPath(const std::string& path) {
   const std::string host = HostPath(path);
@@ -404,32 +380,12 @@ std::string TPosixPlatform::RealPath(const std::string& path) {
 }
 
 std::string TPosixPlatform::HostPath(const std::string& path, int* error) {
-  const TTarget t = Resolve(FDrivesLock, FDrives, FNames.get(), path);
+  const TTarget t = Resolve(path);
   if (error) *error = t.Error;
   return t.Error ? std::string() : t.R.Host;
 }
 
-std::string TPosixPlatform::DrivePath(const std::string& hostPath) {
-  const std::string host = NormalHostPath(hostPath);
-  char letter = 'Z';
-  std::size_t rootLength = 0;
-  {
-    std::lock_guard<std::mutex> guard(FDrivesLock);
-    for (const auto& [l, root] : FDrives) {
-      const bool matches = root.empty() || host == root ||
-                           (host.size() > root.size() && host.compare(0, root.size(), root) == 0 &&
-                            host[root.size()] == '/');
-      if (matches && (root.size() > rootLength || (letter == 'Z' && root.size() >= rootLength))) {
-        letter = l;
-        rootLength = root.size();
-      }
-    }
-  }
-  std::string rest = host.substr(rootLength);
-  if (rest.empty()) rest = "/";
-  std::replace(rest.begin(), rest.end(), '/', '\\');
-  return std::string(1, letter) + ":" + Utf8ToGbk(rest);
-}
+std::string TPosixPlatform::DrivePath(const std::string& hostPath) { return FDrives.DrivePath(hostPath); }
 
 std::string HostProgramPath() {
   std::string buffer(PATH_MAX, '\0');

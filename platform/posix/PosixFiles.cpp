@@ -13,6 +13,43 @@
 
 namespace posixfiles {
 
+using posixpaths::JoinHost;
+using posixpaths::kTempPrefix;
+using posixpaths::TResolved;
+
+// ENOENT is reported as "file missing" here; the callers turn it into "path missing" where
+// they know that the parent folder is gone.
+int WinErrorOf(int errnoValue) {
+  switch (errnoValue) {
+    case 0: return 0;
+    case ENOENT: return kErrFileNotFound;
+    case ENOTDIR: return kErrPathNotFound;
+    case ELOOP: return kErrPathNotFound;
+    case EMFILE:
+    case ENFILE: return kErrTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY: return kErrAccessDenied;
+    case EWOULDBLOCK:
+    case EBUSY: return kErrSharingViolation;
+    case ENOSPC:
+    case EDQUOT: return kErrDiskFull;
+    case EEXIST: return kErrAlreadyExists;
+    case ENOTEMPTY: return kErrDirNotEmpty;
+    case EXDEV: return kErrNotSameDevice;
+    case ENAMETOOLONG: return kErrNameTooLong;
+    case EILSEQ:
+    case EINVAL: return kErrInvalidName;
+    case ENOMEM: return kErrNotEnoughMemory;
+    case EIO: return kErrIoDevice;
+    case EFBIG: return kErrDiskFull;
+    case EBADF: return kErrInvalidHandle;
+    default: return kErrDeviceFailure;
+  }
+}
+
 int LastError() { return WinErrorOf(errno); }
 
 int OpenFd(const std::string& path, int flags, TFd& fd, mode_t mode) {
@@ -242,11 +279,9 @@ int TReplacement::Commit() {
     if (!same || !FSpare->Keep(FOld, oldPath, FFolder)) ::unlink(oldPath.c_str());
     return 0;
   }
-  // The rename is what keeps readers and a killed process from ever seeing half a file; it
-  // needs no sync. A sync per file and per folder would cost a run several times its file
-  // work. What a power cut leaves depends on the file system: ext4 (auto_da_alloc, the
-  // default) writes the new bytes out before a rename over an old file takes effect, so old
-  // or new survives; elsewhere an older or an empty file may.
+  // The rename keeps readers and a killed process from ever seeing half a file. Nothing is
+  // synced: what a power cut leaves is the file system's business, and a sync per file would
+  // outweigh the run's own work.
   if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0) return LastError();
   FCommitted = true;
   return 0;

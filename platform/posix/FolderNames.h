@@ -1,15 +1,14 @@
 #pragma once
 // The names of host folders held in memory and kept current by inotify, so that "which entry
-// of this folder is this name but for the case of its letters?" costs no read of the folder.
-// A run creates thousands of files in folders of thousands of entries; reading the folder
-// for each new name would make a run cost the square of its stocks.
+// of this folder is this name but for the case of its letters?" needs no read of the folder:
+// reading the folder for each new name would make a run cost the square of its stocks.
 //
 // Nothing here can go stale: the kernel queues an event for every entry made, removed or
 // renamed in a watched folder, by any process, before the call that made the change returns,
 // and every answer is given only after the queue has been read to its end. A lost event (a
 // full queue) forgets every folder; a folder that is removed, moved or unmounted is
 // forgotten. Only folders on local file systems are held: a network file system does not
-// tell of changes made by other machines. Internal to the platform folder.
+// tell of changes made by other machines. Private to the platform library.
 
 #include <sys/stat.h>
 
@@ -24,7 +23,9 @@
 
 namespace posixpaths {
 
-class TFolderNames {
+// Safe for concurrent use: one lock guards everything held, and each question reads the
+// queue of changes to its end under it.
+class TFolderNames final {
  public:
   // At most this many folders and names are held, the least recently asked folders given
   // up first; a folder with more names than that is read each time instead.

@@ -2,7 +2,8 @@
 // A platform for tests: forwards to another one, counts every operation that touches the
 // file system (including reads and writes on opened files), and can make chosen operations
 // fail with a chosen Windows error code. Its Sleep() does not sleep: it records the pause.
-// Its clock can be set.
+// Its clock and the name of its program file can be set. Safe for concurrent use, as every
+// platform is: a run's threads and the test's thread all come here.
 
 #include <atomic>
 #include <functional>
@@ -36,6 +37,9 @@ class TFaultyPlatform final : public TPlatform {
   int Sleeps() const { return FSleeps; }
   // A fixed clock (empty function: the real one).
   void SetClock(std::function<TDateTime()> clock);
+  // The program file's name in ProgramPath(), in the folder the real platform gives (empty:
+  // the real name), for tests that name the program's own files.
+  void SetProgramName(const std::string& name);
   // Called with (kind, path) before each counted operation, for tests that log effects. A
   // move or a copy is one operation whose path is the source, a line feed, the destination,
   // so a rule matches either of them.
@@ -86,6 +90,7 @@ class TFaultyPlatform final : public TPlatform {
   long FNthTarget = 0;  // the operation count that fails, 0 = none
   int FNthCode = 0;
   std::function<TDateTime()> FClock;
+  std::string FProgramName;
   std::function<void(const std::string&, const std::string&)> FObserver;
   std::atomic<long> FOps{0};
   std::atomic<long> FFailures{0};

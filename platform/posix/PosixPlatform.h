@@ -1,25 +1,30 @@
 #pragma once
-// The real platform on a POSIX host. Share modes are emulated with flock(2), which
-// conflicts per open file description (also inside one process): "no sharing" is
-// LOCK_EX|LOCK_NB, "others may read" is LOCK_SH|LOCK_NB; a refused lock is error 32.
+// The platform on a POSIX host, made by NewSystemPlatform(). Share modes are emulated with
+// flock(2), which conflicts per open file description (also inside one process): "no
+// sharing" is LOCK_EX|LOCK_NB, "others may read" is LOCK_SH|LOCK_NB; a refused lock is error
+// 32. Private to the platform library.
 
-#include <map>
+#include <sys/stat.h>
+
 #include <memory>
-#include <mutex>
+#include <string>
 
 #include "Platform.h"
+#include "PosixPaths.h"
+
+namespace posixfiles {
+class TFd;
+class TSpareFile;
+}  // namespace posixfiles
 
 namespace posixpaths {
 class TFolderNames;
 }
-namespace posixfiles {
-class TSpareFile;
-}
 
 class TPosixPlatform final : public TPlatform {
  public:
-  // `hostProgramPath`: the program file's host path (from /proc/self/exe). `homeDir`, when
-  // not empty, is a host folder standing in for the program's folder (--home).
+  // `hostProgramPath`: the program file's host path. `homeDir`, when not empty, is a host
+  // folder standing in for the program's folder (--home).
   explicit TPosixPlatform(std::string hostProgramPath, std::string homeDir = "");
   ~TPosixPlatform() override;
 
@@ -51,16 +56,20 @@ class TPosixPlatform final : public TPlatform {
   std::string RealPath(const std::string& path) override;
 
  private:
+  // A path resolved for an operation on its last component.
+  struct TTarget;
+  TTarget Resolve(const std::string& path);
+  // Opens an existing plain file with `flags` (`st` its stat); 0 or the code.
+  int OpenExisting(const std::string& path, int flags, bool followLink, posixfiles::TFd& fd,
+                   struct stat& st);
   // Opens an existing plain file for reading under flock `lock` (LOCK_EX or LOCK_SH).
   std::unique_ptr<TReadFile> OpenForReading(const std::string& path, int lock, bool followLink);
 
-  std::string FHostProgramPath;
-  std::string FHomeDir;
-  std::mutex FDrivesLock;               // the form's thread and a run's thread both resolve paths
-  std::map<char, std::string> FDrives;  // upper-case letter -> host folder, without trailing "/"
-  std::string FRefusedDrives;           // letters whose folder was no absolute path
+  const std::string FHostProgramPath;
+  const std::string FHomeDir;
+  posixpaths::TDriveTable FDrives;
   // The names of the folders new files were looked up in, so the next new name in them
-  // costs no reading of the folder.
+  // is found without reading the folder again.
   std::unique_ptr<posixpaths::TFolderNames> FNames;
   // The empty file left by the last replacement of an empty file, for the next CreateEmpty
   // in its folder to rename into place.

@@ -1,13 +1,12 @@
 #pragma once
-// Drive paths to host paths: the parsing, folding and case-insensitive lookup that the
-// POSIX platform does before every operation, and the wildcard match of directory search.
-// Internal to the platform folder.
+// Drive paths to host paths: the drive table, and the parsing, folding and case-insensitive
+// lookup that the POSIX platform does before every operation. Private to the platform library.
 
 #include <sys/types.h>
 
 #include <map>
+#include <mutex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Platform.h"
@@ -28,6 +27,27 @@ struct TParsedPath {
 // the last component may hold "*" and "?".
 TParsedPath ParseDrivePath(const std::string& path, const std::map<char, std::string>& drives,
                            bool lastIsPattern);
+
+// The drive letters mapped to host folders (see TPlatform::SetDrive). Safe for concurrent
+// use: the form's thread and a run's two threads all resolve paths while the form may map a
+// letter anew; a path parsed meanwhile is parsed under the old mapping or the new one.
+class TDriveTable final {
+ public:
+  // Maps `letter` (A to Y, either case) to an absolute host folder; anything else unmaps it
+  // and, unless empty, is remembered among the refused letters.
+  void Set(char letter, const std::string& hostRoot);
+  // The letters whose folder was refused, in order.
+  std::string Refused() const;
+  // ParseDrivePath() under the mappings of the moment.
+  TParsedPath Parse(const std::string& path, bool lastIsPattern) const;
+  // The drive path (GBK) of a host path by the longest matching mapping, else Z: + path.
+  std::string DrivePath(const std::string& hostPath) const;
+
+ private:
+  mutable std::mutex FLock;
+  std::map<char, std::string> FDrives;  // upper-case letter -> host folder, without trailing "/"
+  std::string FRefused;                 // letters whose folder was no absolute path
+};
 
 // A parsed path looked up on the host.
 struct TResolved {
@@ -51,18 +71,14 @@ class TFolderNames;
 std::string AsWritten(const TParsedPath& parsed);
 
 // Looks up every component but the last (`upToParent`) or all of them. A path whose every
-// component exists as written costs one lstat; only a component that does not is looked for
-// among the entries of its folder, through `names` when given.
+// component exists as written is taken as it stands; only a component that does not is
+// looked for among the entries of its folder, through `names` when given.
 TResolved Lookup(const TParsedPath& parsed, bool upToParent = false, TFolderNames* names = nullptr);
 
 // The host name in `folder` that the GBK name `name` stands for: the name itself when it
 // exists, else the entry that equals it converted to GBK, else one that differs only in the
 // case of ASCII letters (the first in byte order). Empty when none.
 std::string FindEntry(const std::string& folder, const std::string& name);
-
-// `name` (GBK) against `pattern` ("*" any run, "?" exactly one character, a GBK double-byte
-// character counting as one, ASCII case ignored).
-bool WildMatch(std::string_view pattern, std::string_view name);
 
 // "/a/b" from "" + "a" ...: joins a host folder ("" = the root) and a name.
 std::string JoinHost(const std::string& folder, const std::string& name);

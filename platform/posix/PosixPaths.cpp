@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -126,6 +127,51 @@ TParsedPath ParseDrivePath(const std::string& path, const std::map<char, std::st
   return out;
 }
 
+void TDriveTable::Set(char letter, const std::string& hostRoot) {
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Y') return;
+  std::lock_guard<std::mutex> guard(FLock);
+  if (hostRoot.empty() || hostRoot[0] != '/') {
+    FDrives.erase(letter);
+    if (!hostRoot.empty() && FRefused.find(letter) == std::string::npos) FRefused += letter;
+    return;
+  }
+  const std::string root = NormalHostPath(hostRoot);
+  FDrives[letter] = root == "/" ? std::string() : root;
+}
+
+std::string TDriveTable::Refused() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FRefused;
+}
+
+TParsedPath TDriveTable::Parse(const std::string& path, bool lastIsPattern) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return ParseDrivePath(path, FDrives, lastIsPattern);
+}
+
+std::string TDriveTable::DrivePath(const std::string& hostPath) const {
+  const std::string host = NormalHostPath(hostPath);
+  char letter = 'Z';
+  std::size_t rootLength = 0;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& [l, root] : FDrives) {
+      const bool matches = root.empty() || host == root ||
+                           (host.size() > root.size() && host.compare(0, root.size(), root) == 0 &&
+                            host[root.size()] == '/');
+      if (matches && (root.size() > rootLength || (letter == 'Z' && root.size() >= rootLength))) {
+        letter = l;
+        rootLength = root.size();
+      }
+    }
+  }
+  std::string rest = host.substr(rootLength);
+  if (rest.empty()) rest = "/";
+  std::replace(rest.begin(), rest.end(), '/', '\\');
+  return std::string(1, letter) + ":" + Utf8ToGbk(rest);
+}
+
 std::string FindEntry(const std::string& folder, const std::string& name) {
   const std::string host = GbkToUtf8(name);
   struct stat st{};
@@ -186,8 +232,8 @@ std::string FindIn(const std::string& folder, const struct stat& folderStat, con
   return FindOtherEntry(folder, folderStat, name, names);
 }
 
-// Every component as written: the usual case, one or two calls instead of a lookup per
-// component. False when some component is not there as written (or is no folder), for the
+// Every component as written, the usual case, taken as it stands instead of being looked up
+// component by component. False when some component is not there as written (or is no folder), for the
 // caller to look the path up component by component.
 bool LookupAsWritten(const TParsedPath& parsed, bool upToParent, TFolderNames* names, TResolved& r) {
   std::string host = AsWritten(parsed);
@@ -289,8 +335,6 @@ TResolved Lookup(const TParsedPath& parsed, bool upToParent, TFolderNames* names
   return r;
 }
 
-bool WildMatch(std::string_view pattern, std::string_view name) { return MatchesMask(pattern, name); }
-
 std::string NormalHostPath(const std::string& hostPath) {
   std::string path = hostPath;
   if (path.empty() || path[0] != '/') {
@@ -317,3 +361,4 @@ std::string NormalHostPath(const std::string& hostPath) {
 }
 
 }  // namespace posixpaths
+

@@ -1,8 +1,8 @@
 #include "FolderNames.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
-#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -32,15 +32,6 @@ bool IsLocalFileSystem(int fd) {
       return false;
   }
 }
-
-// One record of getdents64.
-struct TDirEntry64 {
-  std::uint64_t Inode;
-  std::int64_t Offset;
-  unsigned short Length;
-  unsigned char Type;
-  char Name[1];
-};
 
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                      IN_DELETE_SELF | IN_ONLYDIR;
@@ -198,22 +189,21 @@ TFolderNames::TFolder* TFolderNames::Hold(const std::string& folder, const struc
   f.Watch = watch;
   f.Dev = key.first;
   f.Ino = key.second;
-  // The entries straight from the kernel: a new folder is held for every stock, and the
-  // library's directory stream would ask the descriptor three more questions first.
+  // Read from the descriptor the folder stays open by: a directory stream would take it over.
   bool whole = true;
-  alignas(8) char entries[32768];
+  alignas(struct dirent64) char entries[32768];
   for (;;) {
-    const long n = ::syscall(SYS_getdents64, dirFd, entries, sizeof entries);
+    const ssize_t n = ::getdents64(dirFd, entries, sizeof entries);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       whole = false;
       break;
     }
-    for (long at = 0; at < n && whole;) {
-      const auto* e = reinterpret_cast<const TDirEntry64*>(entries + at);
-      at += e->Length;
-      const std::string_view name = e->Name;
+    for (ssize_t at = 0; at < n && whole;) {
+      const auto* e = reinterpret_cast<const struct dirent64*>(entries + at);
+      at += e->d_reclen;
+      const std::string_view name = e->d_name;
       if (name == "." || name == "..") continue;
       Add(f, std::string(name));
       whole = f.Count <= kMaxNames;

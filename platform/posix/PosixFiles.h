@@ -1,7 +1,7 @@
 #pragma once
 // The POSIX system calls behind the platform, each wrapped once: descriptors owned by RAII,
 // errno turned into a Windows code where the cause is known, share modes as flock(2) locks,
-// and the atomic replacement of a file. Internal to the platform folder.
+// and the atomic replacement of a file. Private to the platform library.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,11 +21,8 @@
 
 namespace posixfiles {
 
-using posixpaths::JoinHost;
-using posixpaths::kTempPrefix;
-using posixpaths::TResolved;
-
-class TFd {
+// A descriptor, closed when its owner goes. One thread at a time.
+class TFd final {
  public:
   TFd() = default;
   explicit TFd(int fd) : FFd(fd) {}
@@ -56,6 +53,9 @@ class TFd {
   int FFd = -1;
 };
 
+// The one place where a host error becomes the Windows code of the failure (ENOENT 2,
+// ENOTDIR 3, EMFILE 4, EACCES 5, ENOSPC 112...).
+int WinErrorOf(int errnoValue);
 // The Windows code of the current errno.
 int LastError();
 // Opens `path` (O_CLOEXEC added); ENOENT becomes 2 or 3 by whether the folder exists.
@@ -72,10 +72,11 @@ mode_t ProcessUmask();
 // can: no trip through our memory). It ends at the end of the file, or once `size` bytes
 // (the size taken when the source was opened) are over.
 int CopyBytes(int from, int to, std::int64_t size);
-// Renames without ever replacing an existing name (183 when there is one); across file
-// systems 17, for the caller to copy instead.
+// Renames without ever replacing an existing name (kErrAlreadyExists when there is one);
+// across file systems kErrNotSameDevice, for the caller to copy instead.
 int RenameNoReplace(const std::string& from, const std::string& to);
 
+// See TReadFile: one thread at a time.
 class TPosixReadFile final : public TReadFile {
  public:
   // `openedSize`: the size the file had when it was opened (its stat was taken then anyway),
@@ -115,15 +116,14 @@ class TPosixReadFile final : public TReadFile {
   std::string FPath;
 };
 
-// One empty file kept for reuse instead of being deleted. On a file system that keeps freed
-// inodes out of use for a while (ext4 without a journal: one to six minutes), each deletion
-// makes every later creation in its folder slower; a run that empties a text and then
-// replaces it, stock after stock, would delete one file per stock and slow down as it goes.
-// So the replacement of an empty file swaps the two names and hands the old, empty file
-// here (under the hidden temporary name), and the next empty file wanted in that folder is
-// this one, renamed into place. It is never written into: a reader that still holds it open
-// sees no bytes, as it did before.
-class TSpareFile {
+// One empty file kept for reuse instead of being deleted, since some file systems make every
+// later creation in a folder slower for each file deleted in it. The replacement of an empty
+// file swaps the two names and hands the old, empty file here (under a hidden temporary
+// name); the next empty file wanted in that folder is this one, renamed into place. It is
+// never written into: a reader that still holds it open sees no bytes, as before.
+//
+// Safe for concurrent use: the run's two threads both replace files.
+class TSpareFile final {
  public:
   ~TSpareFile() { Drop(); }
   // Whether a file would be kept (none is kept now).
@@ -146,8 +146,9 @@ class TSpareFile {
 };
 
 // The atomic replacement of one file: the old file (if any) locked exclusively, the new bytes
-// in a hidden temporary file of the same folder, renamed over the old one on Commit.
-class TReplacement {
+// in a hidden temporary file of the same folder, renamed over the old one on Commit. One
+// thread at a time.
+class TReplacement final {
  public:
   ~TReplacement() {
     if (!FCommitted && !FTempPath.empty()) ::unlink(FTempPath.c_str());
@@ -157,7 +158,7 @@ class TReplacement {
   // one takes (else that of the old file, else the mode of a plainly created file).
   // `lockNew`: the new file is locked exclusively as well, for a caller that hands it out
   // (TNewFile) and so must keep others out of it until it is let go.
-  int Start(const TResolved& target, const struct stat* modeFrom, bool lockNew = true);
+  int Start(const posixpaths::TResolved& target, const struct stat* modeFrom, bool lockNew = true);
 
   int Fd() const { return FTemp.Get(); }
   // An old file that is empty, unshared and plainly ours goes to `spare` on Commit instead
@@ -180,6 +181,7 @@ class TReplacement {
   TSpareFile* FSpare = nullptr;
 };
 
+// See TNewFile: one thread at a time.
 class TPosixNewFile final : public TNewFile {
  public:
   TPosixNewFile(std::unique_ptr<TReplacement> r, std::string path)
