@@ -106,7 +106,7 @@ deb: packaging-deps build
 	cd $(BUILD) && cpack -G DEB
 	@ls -1 $(BUILD)/lorvane_*.deb
 
-# Installs the package into a fresh Debian 12 chroot (build/try-root) and runs the service's
+# Installs the package into a fresh Debian 12 chroot (build-try/root) and runs the service's
 # one run in it by hand, as the service would, printing what it left.
 deb-try: deb
 	@$(call install,$(TRY_PACKAGES))

@@ -72,6 +72,11 @@ void TBlinkText::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);
 }
 
+bool TBlinkText::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) setToolTip(text());
+  return QLabel::event(event);
+}
+
 void TBlinkText::mouseReleaseEvent(QMouseEvent* event) {
   const bool click = FPressed && event->button() == Qt::LeftButton &&
                      rect().contains(event->position().toPoint());

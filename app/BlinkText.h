@@ -24,6 +24,8 @@ class TBlinkText final : public QLabel {
   void Clicked();
 
  protected:
+  // A text cut off at the right edge shows whole as the tooltip.
+  bool event(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 

@@ -10,6 +10,8 @@ TDirectoryEdit::TDirectoryEdit(QWidget* parent) : QLineEdit(parent) {
   connect(FBrowse, &QAction::triggered, this, &TDirectoryEdit::BrowseRequested);
   // Text composed by an input method is typed text as well; the field takes none of it.
   setAttribute(Qt::WA_InputMethodEnabled, false);
+  // A long folder does not fit the field: its whole path shows when the mouse rests on it.
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { setToolTip(text); });
 }
 
 namespace {

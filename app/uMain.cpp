@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -18,7 +19,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 #include "BlinkText.h"
 #include "Convert.h"
@@ -28,11 +31,19 @@
 #include "Platform.h"
 #include "QtHost.h"
 #include "QtText.h"
+#include "RunReport.h"
 #include "RunSettings.h"
 #include "Texts.h"
 #include "uUniteThread.h"
 
 namespace {
+
+// The form's first size, and the log panel's share of it.
+constexpr int kFormWidth = 512;
+constexpr int kFormHeight = 272;
+constexpr int kLogWidth = 281;
+// The most minutes whose milliseconds a signed 32-bit count holds.
+constexpr long kLongestIntervalMinutes = 35791;
 
 TFormHooks WithDefaults(TFormHooks hooks) {
   if (!hooks.ShowError)
@@ -79,6 +90,17 @@ std::string ErrorBoxText(const std::string& message) {
   return message + ".";
 }
 
+bool IsIntervalText(const std::string& text) {
+  const std::string_view digits = Trim(text);
+  if (digits.empty() || digits.size() > 5) return false;
+  long minutes = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    minutes = minutes * 10 + (c - '0');
+  }
+  return minutes <= kLongestIntervalMinutes;
+}
+
 int MinutesToIntervalMs(long long minutes) {
   if (minutes <= 0) return 0;
   const long long ms = minutes * 60 * 1000;
@@ -105,8 +127,10 @@ void TfrmMain::BuildControls() {
   setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
-  setFixedSize(512, 272);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+  // The first size is the smallest: every control has its place in it.
+  setMinimumSize(kFormWidth, kFormHeight);
+  resize(kFormWidth, kFormHeight);
   move(295, 223);
   QFont dialogFont = font();
   dialogFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("WenQuanYi Micro Hei")});
@@ -184,6 +208,25 @@ void TfrmMain::BuildControls() {
   connect(Timer1, &QTimer::timeout, this,
           [this] { Guarded([this] { Timer1Timer(); }, /*fromTimer=*/true); });
   ApplyTimer();
+  LayOut();
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayOut();
+}
+
+void TfrmMain::LayOut() {
+  // The first geometry, stretched: half of the extra width goes to the log, half to the
+  // settings' fields; the extra height to the log, the status text staying at the bottom.
+  const int extraWidth = std::max(0, width() - kFormWidth);
+  const int logWidth = kLogWidth + extraWidth / 2;
+  const int grow = extraWidth - extraWidth / 2;
+  Panel1->setGeometry(0, 0, logWidth, height());
+  Panel2->setGeometry(logWidth, 0, width() - logWidth, height());
+  for (TDirectoryEdit* field : {edSrcPath, edSzSrcPath, edDesPath, edSzDesPath})
+    field->setGeometry(94, field->y(), 124 + grow, 21);
+  RzMStatus->setGeometry(4, std::max(kFormHeight, height()) - (kFormHeight - 246), 133 + grow, 24);
 }
 
 void TfrmMain::BuildTrayIcon() {
@@ -192,6 +235,16 @@ void TfrmMain::BuildTrayIcon() {
           [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
           });
+  RzTrayIcon1->setToolTip(QtFromGbk(Texts::FormCaption));
+  FTrayMenu = new QMenu(this);
+  FTrayMenu->addAction(QtFromGbk(Texts::TrayShow), this, [this] { RestoreFromTray(); });
+  // As the button does: nothing while a run is in progress.
+  FTrayMenu->addAction(QtFromGbk(Texts::ExecuteNow), this, [this] {
+    if (Button2->isEnabled()) Button2->click();
+  });
+  FTrayMenu->addSeparator();
+  FTrayMenu->addAction(QtFromGbk(Texts::TrayQuit), this, [this] { close(); });
+  RzTrayIcon1->setContextMenu(FTrayMenu);
   FTrayWatch = new QTimer(this);
   FTrayWatch->setInterval(2000);
   connect(FTrayWatch, &QTimer::timeout, this, &TfrmMain::WatchTray);
@@ -257,6 +310,16 @@ void TfrmMain::WaitForRun() {
 
 void TfrmMain::RunFinished() {
   FUniteThread = nullptr;
+  if (FRunReport) {
+    try {
+      WriteRunReport(FPlatform, FRunReportPath, *FRunReport);
+    } catch (const EFailure& failure) {
+      // Nobody reads a box at an unattended form: the status text tells, as for a run's failure.
+      RzMStatus->setText(QtFromGbk(Texts::ErrorCaption + Texts::CannotWriteReport + FRunReportPath + " " +
+                                   failure.Message()));
+    }
+    FRunReport.reset();
+  }
   if (FRunEndWait) FRunEndWait->quit();
 }
 
@@ -315,6 +378,11 @@ std::array<TfrmMain::TRootSetting, 4> TfrmMain::RootSettings() {
 void TfrmMain::FormCreate() {
   FIniFile = std::make_unique<TIniFile>(FPlatform, SettingsPathFor(FPlatform.ProgramPath()));
   const TRunSettings saved = TRunSettings::Read(*FIniFile);
+  // Settings that cannot be read whole are not shown as empty ones, nor run by the timer.
+  if (FIniFile->ReadError() == kErrInvalidData) {
+    SetTimerInterval(0);
+    throw EFailure(Texts::CannotReadSettings + FIniFile->FileName() + " " + FIniFile->ReadErrorText());
+  }
 
   for (const TRootSetting& root : RootSettings()) {
     root.Field->setText(QtFromGbk(saved.*root.Saved));
@@ -342,6 +410,10 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::Button1Click() {
   if (!FIniFile) return;
+  // Checked before anything is written: saved, a text that is no interval would switch timed
+  // runs off at the next start, without a sign until then.
+  const std::string interval = GbkFromQt(edInternal->text());
+  if (!IsIntervalText(interval)) throw EFailure(Fmt(Texts::BadInterval, interval));
   // Each key is written before its field is taken over, so a failing write leaves the
   // form's paths as they were for that key and every later one.
   for (const TRootSetting& root : RootSettings()) {
@@ -349,7 +421,7 @@ void TfrmMain::Button1Click() {
     FIniFile->WriteString(Option(), root.Key, text);
     *root.Path = text;
   }
-  FIniFile->WriteString(Option(), Texts::KeyInternal, GbkFromQt(edInternal->text()));
+  FIniFile->WriteString(Option(), Texts::KeyInternal, std::string(Trim(interval)));
   if (RadioButton1->isChecked()) {
     FIniFile->WriteInteger(Option(), Texts::KeyIndex, 1);
     FMakeIndex = true;
@@ -373,12 +445,16 @@ void TfrmMain::StartUnite() {
   // The saved roots, not the fields: a folder chosen in a field is not the run's until saved.
   TRunSettings{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMakeIndex}.HandTo(*run);
   run->FStageAhead = true;
+  FRunReportPath = ReportPathFor(FPlatform, FIniFile->ReadString(Option(), Texts::KeyReport, ""));
+  if (!FRunReportPath.empty()) FRunReport = std::make_unique<TRunReport>(FPlatform.Now());
+  run->FReport = FRunReport.get();
   FUniteThread = run;
   try {
     run->Start();
   } catch (...) {
     // No thread: the run never began, so the form goes back to idle itself.
     FUniteThread = nullptr;
+    FRunReport.reset();
     delete run;
     SetTimerEnabled(true);
     Button2->setEnabled(true);

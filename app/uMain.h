@@ -14,6 +14,7 @@ class QEventLoop;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -26,6 +27,7 @@ class TDirectoryEdit;
 class TIniFile;
 class TPlatform;
 class TQtHost;
+class TRunReport;
 class TUniteThread;
 struct TRunSettings;
 
@@ -101,6 +103,7 @@ class TfrmMain final : public QWidget {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -119,6 +122,9 @@ class TfrmMain final : public QWidget {
 
   void BuildControls();
   void BuildTrayIcon();
+  // Places the panels and controls for the form's size: the log box and the path fields take
+  // what the form has beyond its first size.
+  void LayOut();
   // Runs a handler; a failure ends it and is shown in the error box.
   void Guarded(const std::function<void()>& handler, bool fromTimer = false);
   void ShowFailure(const std::string& message);
@@ -151,6 +157,10 @@ class TfrmMain final : public QWidget {
   bool FErrorBoxOpen = false;
   QEventLoop* FRunEndWait = nullptr;
   QTimer* FTrayWatch = nullptr;  // while hidden in the notification area
+  QMenu* FTrayMenu = nullptr;
+  // The report of the run in progress and where it goes, when the settings name a file.
+  std::unique_ptr<TRunReport> FRunReport;
+  std::string FRunReportPath;
   int FLogLines = 0;  // lines in meLog, an empty one included
 };
 
@@ -161,3 +171,7 @@ std::string ErrorBoxText(const std::string& message);
 // The timer interval for a number of minutes: 0 (no timed runs) for 0 or less, capped at the
 // longest interval the timer can count.
 int MinutesToIntervalMs(long long minutes);
+
+// Whether the form saves `text` as the interval: a whole number of minutes from 0 (no timed
+// runs) to 35791, the longest interval the timer can count, digits alone around blanks.
+bool IsIntervalText(const std::string& text);

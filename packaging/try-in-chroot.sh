@@ -3,10 +3,13 @@
 # service's run made by hand in it, as the service user, the way the timer would start it
 # where systemd cannot run as the first process. Prints every step and what it left.
 #   try-in-chroot.sh BUILD     (as root; MIRROR= overrides the machine's Debian mirror)
+# The chroot is kept in build-try/root (beside the build folder, which tests list) for the
+# next trial; `make clean` removes it.
 set -euo pipefail
 
 build=$(realpath "${1:-build}")
-root=$build/try-root
+root=$(dirname "$build")/build-try/root
+logs=$(dirname "$root")
 deb=$(ls "$build"/lorvane_*.deb | tail -n 1)
 # The mirror this machine's apt uses.
 mirror=${MIRROR:-$({ cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
@@ -19,12 +22,13 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LA
 if [ ! -x "$root/usr/bin/apt-get" ]; then
   step "debootstrap --variant=minbase bookworm $root"
   rm -rf "$root"
-  debootstrap --variant=minbase bookworm "$root" "$mirror" >"$build/try-debootstrap.log" 2>&1 ||
-    { tail -n 20 "$build/try-debootstrap.log"; exit 1; }
+  mkdir -p "$logs"
+  debootstrap --variant=minbase bookworm "$root" "$mirror" >"$logs/try-debootstrap.log" 2>&1 ||
+    { tail -n 20 "$logs/try-debootstrap.log"; exit 1; }
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
-trap 'umount "$root/proc" 2>/dev/null || true' EXIT
+trap 'umount -l "$root/proc" 2>/dev/null || true' EXIT
 
 step "apt-get install ./$(basename "$deb") (in the chroot)"
 # A fresh trial each time: the package and what it made go first.
@@ -54,10 +58,10 @@ echo "$command"
 touch "$root/tmp/before-run"
 sleep 1
 status=0
-chroot --userspec=lorvane:lorvane "$root" /usr/bin/env -i PATH=/usr/bin:/bin $command >"$build/try-run.out" 2>&1 ||
+chroot --userspec=lorvane:lorvane "$root" /usr/bin/env -i PATH=/usr/bin:/bin $command >"$logs/try-run.out" 2>&1 ||
   status=$?
-echo "exit status $status; $(wc -l <"$build/try-run.out") lines of output, the last:"
-tail -n 3 "$build/try-run.out"
+echo "exit status $status; $(wc -l <"$logs/try-run.out") lines of output, the last:"
+tail -n 3 "$logs/try-run.out"
 
 step "what it left in /var/lib/lorvane"
 in_root ls -l /var/lib/lorvane

@@ -86,5 +86,11 @@ inline const std::string NoIndex = Utf8ToGbk("不生成索引");
 inline const std::string ExecuteNow = Utf8ToGbk("立即执行");
 inline const std::string SaveSettings = Utf8ToGbk("保存设置");
 inline const std::string SelectDirectory = "Select Directory";
+inline const std::string TrayShow = Utf8ToGbk("显示");
+inline const std::string TrayQuit = Utf8ToGbk("退出");
+// The interval the form will not save (+ the text in quotes).
+inline const std::string BadInterval =
+    Utf8ToGbk("定时设置必须是 0 到 35791 之间的整数分钟（0 表示不定时运行），未保存：'%s'");
+inline const std::string CannotWriteReport = Utf8ToGbk("无法写入运行报告：");  // + path + error
 
 }  // namespace Texts

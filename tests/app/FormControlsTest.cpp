@@ -3,6 +3,8 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -145,6 +147,30 @@ TEST_F(FormControls, WithoutANotificationAreaMinimizingKeepsTheWindow) {
   ASSERT_TRUE(WaitFor([&] { return served; }));
   EXPECT_TRUE(F.isMinimized());
   EXPECT_TRUE(F.isVisible());
+}
+
+TEST_F(FormControls, PathsAndStatusShowTheirWholeTextAsTooltipsAndTheIconHasAMenu) {
+  const QString path = QString::fromUtf8("Z:\\srv\\一个很长的文件夹\\sh\\src");
+  F.edSrcPath->setText(path);
+  EXPECT_EQ(F.edSrcPath->toolTip(), path);
+  F.RzMStatus->setText(QString::fromUtf8("Lorvane错误一个很长的错误信息"));
+  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), F.RzMStatus->mapToGlobal(QPoint(2, 2)));
+  QCoreApplication::sendEvent(F.RzMStatus, &help);
+  EXPECT_EQ(F.RzMStatus->toolTip(), F.RzMStatus->text());
+
+  EXPECT_EQ(Utf8(F.RzTrayIcon1->toolTip()), "Lorvane");
+  ASSERT_NE(F.RzTrayIcon1->contextMenu(), nullptr);
+  std::vector<std::string> items;
+  for (QAction* action : F.RzTrayIcon1->contextMenu()->actions()) items.push_back(Utf8(action->text()));
+  EXPECT_EQ(items, (std::vector<std::string>{"显示", "立即执行", "", "退出"}));
+  const auto action = [this](int i) { return F.RzTrayIcon1->contextMenu()->actions().at(i); };
+  // Run now starts a run as the button does (settings with no market: it ends at once).
+  W.Settings({"[OPTION]"});
+  action(1)->trigger();
+  EXPECT_FALSE(F.Button2->isEnabled());
+  ASSERT_TRUE(WaitFor([this] { return !F.Running(); }));
+  action(3)->trigger();  // quit: the form closes as its close button closes it
+  EXPECT_FALSE(F.Panel2->isEnabled());
 }
 
 // --- The form's side of a run's hand-overs ---

@@ -1,6 +1,9 @@
 // Runs started from the form: the timer and the execute-now button around a run, one run at a
 // time, a bad LASTFILETIME, closing the form while a run is in progress.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -65,7 +68,8 @@ TEST_F(FormRun, TimerAndButtonAreOffDuringARunAndBackAFullIntervalAfterIt) {
 }
 
 TEST_F(FormRun, TheRunGetsTheSavedPathsAndTheIndexChoiceAsShown) {
-  W.RootSettings();
+  W.RootSettings({"REPORT=reports\\form.json"});
+  W.MakeDir("reports");
   W.Deliver("shsrc", "600000", {"a"});
   TfrmMain& f = W.MakeForm();
   // An unsaved folder does not reach the run; the unsaved index choice does.
@@ -75,6 +79,11 @@ TEST_F(FormRun, TheRunGetsTheSavedPathsAndTheIndexChoiceAsShown) {
   ASSERT_TRUE(WaitFor([&] { return !f.Running(); }));
   EXPECT_TRUE(Exists(W.Host("shsrc/DATA/600000/600000a.sub")));
   EXPECT_FALSE(Exists(W.Host("elsewhere")));
+  // The settings' REPORT names where the form's runs report, beside the settings.
+  const QJsonObject report =
+      QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(W.Host("reports/form.json")))).object();
+  EXPECT_EQ(report["status"].toInt(), 0);
+  EXPECT_EQ(report["markets"].toArray()[0].toObject()["merged"].toInt(), 1);
 }
 
 TEST_F(FormRun, WithIntervalZeroTheEndOfARunStartsNoTicks) {

@@ -27,8 +27,8 @@ TEST_F(FormSettings, LayoutCaptionsAndGeometry) {
   EXPECT_EQ(Utf8(f.windowTitle()), "Lorvane");
   EXPECT_EQ(Utf8(f.windowIconText()), "lorvane");
   EXPECT_EQ(f.size(), QSize(512, 272));
-  EXPECT_EQ(f.minimumSize(), f.maximumSize());
-  EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(f.minimumSize(), QSize(512, 272));
+  EXPECT_TRUE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_EQ(f.pos(), QPoint(295, 223));
 
@@ -54,6 +54,21 @@ TEST_F(FormSettings, LayoutCaptionsAndGeometry) {
   EXPECT_TRUE(f.RzMStatus->text().isEmpty());
   EXPECT_EQ(f.RzMStatus->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
   EXPECT_EQ(f.RzMStatus->frameShape(), QFrame::NoFrame);
+  EXPECT_EQ(f.edSrcPath->geometry(), QRect(94, 17, 124, 21));
+  EXPECT_EQ(f.RzMStatus->geometry(), QRect(4, 246, 133, 24));
+
+  // Made larger, the log and the path fields take the room; the status text stays at the bottom.
+  f.show();
+  f.resize(800, 400);
+  EXPECT_EQ(f.Panel1->geometry(), QRect(0, 0, 425, 400));
+  EXPECT_EQ(f.Panel2->geometry(), QRect(425, 0, 375, 400));
+  for (TDirectoryEdit* field : {f.edSrcPath, f.edSzSrcPath, f.edDesPath, f.edSzDesPath})
+    EXPECT_EQ(field->geometry().right(), 94 + 268 - 1);
+  EXPECT_EQ(f.RzMStatus->geometry(), QRect(4, 374, 277, 24));
+  EXPECT_EQ(f.edInternal->geometry(), QRect(95, 139, 101, 21));
+  f.resize(300, 200);  // never below the first size
+  EXPECT_EQ(f.size(), QSize(512, 272));
+  EXPECT_EQ(f.edSrcPath->geometry(), QRect(94, 17, 124, 21));
 }
 
 TEST_F(FormSettings, NoSettingsFileGivesTheDefaults) {
@@ -152,7 +167,7 @@ TEST_F(FormSettings, SaveWritesEveryKeyAndKeepsOtherLines) {
   f.edDesPath->setText("Z:\\des");
   f.edSzSrcPath->setText("Z:\\szsrc");
   f.edSzDesPath->setText("Z:\\szdes");
-  f.edInternal->setText("abc");  // saved as it stands, not checked
+  f.edInternal->setText(" 15 ");
   f.RadioButton1->click();
   EXPECT_TRUE(f.MakeIndex());  // a click reaches the form at once
   f.Button1->click();
@@ -161,7 +176,7 @@ TEST_F(FormSettings, SaveWritesEveryKeyAndKeepsOtherLines) {
   EXPECT_EQ(W.Option("DES"), "Z:\\des");
   EXPECT_EQ(W.Option("SZSRC"), "Z:\\szsrc");
   EXPECT_EQ(W.Option("SZDES"), "Z:\\szdes");
-  EXPECT_EQ(W.Option("INTERNAL"), "abc");
+  EXPECT_EQ(W.Option("INTERNAL"), "15");
   EXPECT_EQ(W.Option("INDEX"), "1");
   EXPECT_EQ(W.Option("LASTFILETIME"), "");
   EXPECT_EQ(f.SrcPath(), Utf8ToGbk("Z:\\新"));
@@ -176,6 +191,31 @@ TEST_F(FormSettings, SaveWritesEveryKeyAndKeepsOtherLines) {
   EXPECT_FALSE(f.MakeIndex());
   f.Button1->click();
   EXPECT_EQ(W.Option("INDEX"), "0");
+}
+
+TEST_F(FormSettings, SaveRefusesAnIntervalThatIsNoWholeNumberOfMinutesAndWritesNothing) {
+  W.Settings({"[OPTION]", "INTERNAL=5"});
+  TfrmMain& f = W.MakeForm();
+  const std::string before = ReadFile(W.Host("LORVANE.INI"));
+  for (const char* text : {"5 min", "abc", "-3", "", "+5", "0x10", "1.5", "35792", "99999999999"}) {
+    SCOPED_TRACE(text);
+    W.Errors.clear();
+    f.edSrcPath->setText("Z:\\changed");
+    f.edInternal->setText(text);
+    f.Button1->click();
+    ASSERT_EQ(W.Errors.size(), 1u);
+    EXPECT_EQ(W.Errors[0].second,
+              "定时设置必须是 0 到 35791 之间的整数分钟（0 表示不定时运行），未保存：'" + std::string(text) + "'");
+    EXPECT_EQ(ReadFile(W.Host("LORVANE.INI")), before);
+    EXPECT_EQ(f.SrcPath(), "");
+  }
+  for (const char* text : {"0", "35791", "007"}) {
+    W.Errors.clear();
+    f.edInternal->setText(text);
+    f.Button1->click();
+    EXPECT_TRUE(W.Errors.empty()) << text;
+    EXPECT_EQ(W.Option("INTERNAL"), text);
+  }
 }
 
 // Writes of one save, in order; the n-th fails in each case below.
