@@ -2,7 +2,8 @@
 // without crashing; a key read back is never longer than the file. A write of one key then
 // changes at most one line of the file's text (the old line of that key) and adds what it
 // must (the new line, and a section header when the section was missing), and that key then
-// reads back as written. No key read holds a line break, and none has an empty value.
+// reads back as written. No key read holds a line break, and none has an empty value. A file
+// refused for its encoding is never written.
 
 #include <unistd.h>
 
@@ -72,6 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = old.size() > 8 ? old.size() - 8 : 0; i < old.size(); ++i) {
     const char c = old[i];
     if (c > ' ' && c != '"' && c != '\'' && c != '\x7f') value.push_back(c);
+  }
+  // A file refused for its encoding reads as nothing, and a write leaves it as it was.
+  if (ini.ReadError() == kErrInvalidData) {
+    bool refused = false;
+    try {
+      ini.WriteString("OPTION", "SRC", value);
+    } catch (const EFailure&) {
+      refused = true;
+    }
+    Require(refused && ReadHost(host) == old && ini.ReadString("OPTION", "SRC", "?") == "?");
+    std::remove(host.c_str());
+    return 0;
   }
   ini.WriteString("OPTION", "SRC", value);
   const std::string now = ReadHost(host);
