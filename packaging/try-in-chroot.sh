@@ -44,7 +44,7 @@ in_root getent passwd lorvane
 in_root ls -ld /var/lib/lorvane
 
 step "systemd-analyze verify (in the chroot)"
-in_root systemd-analyze verify /usr/lib/systemd/system/lorvane.service /usr/lib/systemd/system/lorvane.timer &&
+in_root systemd-analyze verify --man=no /usr/lib/systemd/system/lorvane.service /usr/lib/systemd/system/lorvane.timer &&
   echo "verify: no complaint"
 
 step "a feed in /srv/feed, its settings in /var/lib/lorvane"
