@@ -1,5 +1,6 @@
 #include "HomeFolder.h"
 
+#ifndef _WIN32
 namespace {
 
 bool Absolute(const char* path) { return path && path[0] == '/'; }
@@ -11,6 +12,7 @@ std::string Join(std::string base, const std::string& rest) {
 }
 
 }  // namespace
+#endif
 
 std::string DefaultHomeFolder(const std::string& program, const TGetEnv& getenv,
                               const std::string& userHome) {
