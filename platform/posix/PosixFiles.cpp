@@ -242,10 +242,12 @@ bool TSpareFile::Use(const std::string& folder, const std::string& target) {
     return false;
   }
   // Still empty unless someone wrote into a hidden temporary file; the truncation settles
-  // that and stamps the file with now, as a creation would.
-  (void)::ftruncate(FFd.Get(), 0);
+  // that and stamps the file with now, as a creation would. One that cannot be truncated is
+  // no empty file to hand out.
+  const bool emptied = ::ftruncate(FFd.Get(), 0) == 0;
   FFd.Reset();
-  return true;
+  if (!emptied) ::unlink(target.c_str());
+  return emptied;
 }
 
 void TSpareFile::Drop() {
