@@ -14,7 +14,6 @@ class QEventLoop;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSystemTrayIcon;
@@ -24,6 +23,7 @@ class QUrl;
 class TBlinkText;
 class TDirectoryEdit;
 class TIniFile;
+class TLogBox;
 class TPlatform;
 class TQtHost;
 class TUniteThread;
@@ -51,7 +51,7 @@ class TfrmMain final : public QWidget {
 
   // --- Components ---
   QFrame* Panel1;
-  QPlainTextEdit* meLog;
+  TLogBox* meLog;
   QWidget* Panel2;
   QLabel* Label1;
   TDirectoryEdit* edSrcPath;
@@ -148,7 +148,6 @@ class TfrmMain final : public QWidget {
   bool FErrorBoxOpen = false;
   QEventLoop* FRunEndWait = nullptr;
   QTimer* FTrayWatch = nullptr;  // while hidden in the notification area
-  int FLogLines = 0;  // lines in meLog, an empty one included
 };
 
 // The text of the error box for a failure's message: a "." is added when the last byte sorts

@@ -39,6 +39,7 @@
 #include "Texts.h"
 #include "BlinkText.h"
 #include "DirectoryEdit.h"
+#include "LogBox.h"
 #include "uMain.h"
 
 namespace apptest {
