@@ -32,9 +32,12 @@ bool THandOvers::WakeAgain() {
 }
 
 void THandOvers::Finish(TCall& call) {
-  std::lock_guard<std::mutex> guard(FLock);
-  call.Done = true;
-  // Under the lock: once it is released the worker may be gone, and its call with it.
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    call.Done = true;
+  }
+  // Outside the lock, or the worker would wake only to wait for it. Its call may be gone by
+  // now; the condition belongs to the host, which outlives every worker's wait.
   FAnswered.notify_all();
 }
 

@@ -51,7 +51,7 @@ int Usage(const char* complaint) {
 
 int main(int argc, char** argv) {
   std::string home;
-  int probeMs = 2;
+  int probeMs = 5;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
