@@ -41,8 +41,8 @@ void TLogBox::ClearLines() {
 
 void TLogBox::BeginFrame() {
   if (FFrame.isActive()) return;
-  // Laid out and drawn per line, the log cost a run more than the run's own work: every
-  // line was shaped, and the text and both scroll bars repainted.
+  // However many lines come within the frame, the box is laid out and drawn once, with all
+  // of them: a run brings thousands a second, the screen shows sixty pictures.
   setUpdatesEnabled(false);
   FFrame.start();
 }
