@@ -17,10 +17,14 @@ class TfrmMain;
 // concurrent use.
 class THandOvers final {
  public:
+  // Lives on its worker's stack, and so does what answers it: the host may be gone by the
+  // time the worker has left its wait (a form closed right after its run ended).
   struct TCall {
     const std::function<void()>* Op = nullptr;
     std::exception_ptr Failure;
-    bool Done = false;
+    std::mutex Lock;
+    std::condition_variable Answered;
+    bool Done = false;  // guarded by Lock
   };
 
   // Queues `call`. True when the main thread has to be woken for it: no wake is on its way.
@@ -37,7 +41,6 @@ class THandOvers final {
 
  private:
   std::mutex FLock;
-  std::condition_variable FAnswered;
   std::deque<TCall*> FWaiting;  // oldest first
   bool FWakeDue = false;        // a wake is posted and not yet served
 };
