@@ -1,22 +1,62 @@
 #pragma once
-// The form's side of a run: hand-overs from the worker run on the main thread through a
-// blocking queued call, and the run's reports land in the form's controls.
+// The form's side of a run: hand-overs from the worker run on the main thread while the
+// worker waits, and the run's reports land in the form's controls.
+
+#include <QObject>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 
 #include "UniteHost.h"
 
 class TfrmMain;
 
+// The calls workers have handed to the main thread and not yet seen answered. Safe for
+// concurrent use.
+class THandOvers final {
+ public:
+  // Lives on its worker's stack, and so does what answers it: the host may be gone by the
+  // time the worker has left its wait (a form closed right after its run ended).
+  struct TCall {
+    const std::function<void()>* Op = nullptr;
+    std::exception_ptr Failure;
+    std::mutex Lock;
+    std::condition_variable Answered;
+    bool Done = false;  // guarded by Lock
+  };
+
+  // Queues `call`. True when the main thread has to be woken for it: no wake is on its way.
+  bool Push(TCall& call);
+  // The oldest call waiting, or nullptr.
+  TCall* Take();
+  // After a wake was served: true when calls are still waiting and need another wake; false
+  // when none is, and then the next Push wakes the main thread.
+  bool WakeAgain();
+  // Answers `call`: its worker goes on. The call must not be used afterwards.
+  void Finish(TCall& call);
+  // Blocks until `call` is answered.
+  void Wait(TCall& call);
+
+ private:
+  std::mutex FLock;
+  std::deque<TCall*> FWaiting;  // oldest first
+  bool FWakeDue = false;        // a wake is posted and not yet served
+};
+
 class TQtHost final : public TUniteHost {
  public:
   explicit TQtHost(TfrmMain& form) : FForm(form) {}
 
-  // From the worker: runs `op` on the form's thread and waits; an exception thrown by `op`
-  // is thrown again here. On the form's thread itself: runs `op` in place.
+  // From a worker: runs `op` on the form's thread and waits; an exception thrown by `op` is
+  // thrown again here. On the form's thread itself: runs `op` in place.
   void Synchronize(const std::function<void()>& op) override;
 
   int LogLineCount() override;
   void LogClear() override;
-  // Adds the line at the end of meLog (CR LF inside it starts new lines) and scrolls to it.
+  // Adds the line at the end of meLog (CR LF inside it starts new lines); the box scrolls to
+  // it by the end of the frame.
   void LogAdd(const std::string& line) override;
   void SetStatus(const std::string& text) override;
   // On: Timer1 counts a full interval from now (an interval of 0 gives no ticks).
@@ -25,5 +65,14 @@ class TQtHost final : public TUniteHost {
   void RunEnded() override;
 
  private:
+  // On the main thread: runs the oldest call waiting.
+  void Serve();
+  // Has Serve() run on the main thread when its event loop comes to it.
+  void PostWake();
+
   TfrmMain& FForm;
+  THandOvers FHandOvers;
+  // The wakes' receiver on the main thread; with the host gone, a wake still queued is
+  // dropped.
+  QObject FWakes;
 };

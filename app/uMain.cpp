@@ -28,6 +28,7 @@
 #include "DirectoryEdit.h"
 #include "Failure.h"
 #include "IniFile.h"
+#include "LogBox.h"
 #include "Platform.h"
 #include "QtHost.h"
 #include "QtText.h"
@@ -141,7 +142,7 @@ void TfrmMain::BuildControls() {
   Panel1->setGeometry(0, 0, 281, 272);
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Panel1->setLineWidth(1);
-  meLog = new QPlainTextEdit(Panel1);
+  meLog = new TLogBox(Panel1);
   meLog->setReadOnly(true);
   meLog->setLineWrapMode(QPlainTextEdit::NoWrap);
   meLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -344,7 +345,7 @@ void TfrmMain::ShowFailure(const std::string& message) {
   FErrorBoxOpen = false;
 }
 
-int TfrmMain::LogLineCount() const { return FLogLines; }
+int TfrmMain::LogLineCount() const { return meLog->LineCount(); }
 
 // --- Timer1 ---
 

@@ -15,7 +15,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSystemTrayIcon;
@@ -25,6 +24,7 @@ class QUrl;
 class TBlinkText;
 class TDirectoryEdit;
 class TIniFile;
+class TLogBox;
 class TPlatform;
 class TQtHost;
 class TRunReport;
@@ -54,7 +54,7 @@ class TfrmMain final : public QWidget {
 
   // --- Components ---
   QFrame* Panel1;
-  QPlainTextEdit* meLog;
+  TLogBox* meLog;
   QWidget* Panel2;
   QLabel* Label1;
   TDirectoryEdit* edSrcPath;
@@ -161,7 +161,6 @@ class TfrmMain final : public QWidget {
   // The report of the run in progress and where it goes, when the settings name a file.
   std::unique_ptr<TRunReport> FRunReport;
   std::string FRunReportPath;
-  int FLogLines = 0;  // lines in meLog, an empty one included
 };
 
 // The text of the error box for a failure's message: a "." is added when the last byte sorts

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # make bench: times `lorvane --once` against lorvane-floor (the same file work in plain POSIX
-# calls) on a full-market feed and on one a tenth of its size, each run on a fresh copy of the
-# feed, the two alternating, and checks every output after every run.
+# calls) and against a run started from the form (lorvane-formrun: the form on Qt's offscreen
+# platform, or under Xvfb when xvfb-run is installed, its execute-now button clicked) on a
+# full-market feed and on one a tenth of its size, each run on a fresh copy of the feed, the
+# three alternating, and checks every output after every run.
 #
 #   bench/run.sh [BUILD_DIR] [--quick] [--runs N] [--durable-runs N] [--sizes SH:SZ,SH:SZ]
 #
@@ -27,7 +29,7 @@ while [ $# -gt 0 ]; do
     --runs) runs=${2:?--runs needs a number}; shift ;;
     --durable-runs) durable_runs=${2:?--durable-runs needs a number}; shift ;;
     --sizes) custom_sizes=${2:?--sizes needs SH:SZ,SH:SZ}; shift ;;
-    -h|--help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "bench: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
@@ -44,7 +46,7 @@ fail() {
   exit 1
 }
 
-for exe in lorvane lorvane-feedgen lorvane-floor lorvane-benchcheck lorvane-peakrss; do
+for exe in lorvane lorvane-feedgen lorvane-floor lorvane-benchcheck lorvane-peakrss lorvane-formrun; do
   [ -x "$build/$exe" ] || fail "$build/$exe is missing; build first (make)"
 done
 case $runs$durable_runs in *[!0-9]*) fail "--runs and --durable-runs take whole numbers" ;; esac
@@ -134,8 +136,26 @@ fresh_copy() {
   sync
 }
 
-# Times one program on a fresh copy, checks its outputs, appends "SECONDS KIB" to $results.
-# kind: lorvane | floor | durable
+# The form's display: a virtual X server when there is one, else Qt's offscreen platform. Both
+# draw for real, into memory.
+if command -v xvfb-run >/dev/null 2>&1; then
+  form_display=(xvfb-run -a)
+  form_platform=xcb
+else
+  form_display=()
+  form_platform=offscreen
+fi
+# Qt wants a private runtime folder and warns on every start without one.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR=$out/runtime
+  mkdir -p "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+fi
+
+# Times one program on a fresh copy, checks its outputs, appends "SECONDS KIB" to $results
+# ("SECONDS KIB GAP_MS" for the form: from the click to the end of the run, and the main
+# thread's longest wait meanwhile).
+# kind: lorvane | floor | durable | form
 timed_run() {
   local kind=$1 feed=$2 sh=$3 sz=$4 results=$5 status report=$out/last-run.time
   fresh_copy "$feed"
@@ -147,19 +167,31 @@ timed_run() {
              >"$out/last-$kind.out" 2>&1 || status=$? ;;
     durable) "$build/lorvane-peakrss" "$report" "$build/lorvane-floor" --durable "$work" \
                >"$out/last-$kind.out" 2>&1 || status=$? ;;
+    form) QT_QPA_PLATFORM=$form_platform "${form_display[@]}" "$build/lorvane-peakrss" "$report" \
+            "$build/lorvane-formrun" --home "$work/home" >"$out/last-$kind.out" 2>&1 || status=$? ;;
   esac
   if [ $status -ne 0 ]; then
     tail -n 20 "$out/last-$kind.out" >&2
     fail "$kind ended with exit status $status (its output: $out/last-$kind.out)"
   fi
   local plain=()
-  [ "$kind" = lorvane ] || plain=(--plain)
+  [ "$kind" = lorvane ] || [ "$kind" = form ] || plain=(--plain)
   if ! "$build/lorvane-benchcheck" "${plain[@]}" --sh "$sh" --sz "$sz" "$work" \
        >"$out/last-check.out" 2>&1; then
     cat "$out/last-check.out" >&2
     fail "the outputs of the $kind run are wrong (the run's folder stays in $work)"
   fi
   read -r seconds kib _ <"$report"
+  if [ "$kind" = form ]; then
+    local gap
+    # The form's own figures: the run alone, without the program's start.
+    read -r seconds gap _ < <(grep -E '^[0-9.]+ [0-9.]+ [0-9.]+ [0-9]+$' "$out/last-$kind.out" | tail -n 1) ||
+      fail "lorvane-formrun printed no figures (its output: $out/last-$kind.out)"
+    echo "$seconds $kib $gap" >>"$results"
+    printf '  %-8s %8.2f s  %7.1f MiB  longest wait of the main thread %6.1f ms\n' "$kind" "$seconds" \
+      "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$gap"
+    return
+  fi
   echo "$seconds $kib" >>"$results"
   printf '  %-8s %8.2f s  %7.1f MiB\n' "$kind" "$seconds" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')"
 }
@@ -167,6 +199,10 @@ timed_run() {
 # The median of the first column (the mean of the middle two for an even count).
 median() {
   sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# The largest third column (the form's longest wait).
+worst_gap() {
+  awk 'BEGIN { m = "-" } { if (m == "-" || $3 > m) m = $3 } END { print m }' "$1"
 }
 # The largest second column, in MiB.
 peak_mib() {
@@ -187,15 +223,19 @@ for entry in "${sizes[@]}"; do
 done
 # A smoke run times nothing worth waiting for (and make test runs it every time).
 [ $quick = 1 ] || settle
-declare -A med_lorvane med_floor med_durable peak
+declare -A med_lorvane med_floor med_durable med_form gap_form peak
 for entry in "${sizes[@]}"; do
   read -r label sh sz <<<"$entry"
   feed_for "$label" "$sh" "$sz"
   echo "== $label: $sh + $sz stocks, $sections sections of about $section_bytes bytes"
-  for kind in lorvane floor durable; do : >"$out/times-$label-$kind"; done
+  for kind in lorvane floor durable form; do : >"$out/times-$label-$kind"; done
   for ((i = 1; i <= runs; i++)); do
-    # Alternate which program goes first, so neither always inherits the other's page cache.
-    if ((i % 2)); then order=(lorvane floor); else order=(floor lorvane); fi
+    # Rotate which program goes first, so none always inherits another's page cache.
+    case $((i % 3)) in
+      1) order=(lorvane floor form) ;;
+      2) order=(floor form lorvane) ;;
+      0) order=(form lorvane floor) ;;
+    esac
     for kind in "${order[@]}"; do timed_run "$kind" "$out/feed-$label" "$sh" "$sz" "$out/times-$label-$kind"; done
   done
   for ((i = 1; i <= durable_runs; i++)); do
@@ -204,6 +244,8 @@ for entry in "${sizes[@]}"; do
   med_lorvane[$label]=$(median "$out/times-$label-lorvane")
   med_floor[$label]=$(median "$out/times-$label-floor")
   med_durable[$label]=$(median "$out/times-$label-durable")
+  med_form[$label]=$(median "$out/times-$label-form")
+  gap_form[$label]=$(worst_gap "$out/times-$label-form")
   peak[$label]=$(peak_mib "$out/times-$label-lorvane")
 done
 
@@ -227,6 +269,16 @@ echo
 echo "lorvane / floor at $big size: $full_ratio (target at most 1.3)"
 echo "lorvane $big / $small time:   $linear (target at most 11 for ten times the stocks)"
 echo "lorvane peak memory at $big: ${peak[$big]} MiB (target under 64)"
+echo
+echo "== the form ($form_platform): a run from its execute-now button, click to end"
+printf '%-12s %7s %8s %11s %9s %18s\n' size stocks "form s" "lorvane s" ratio "longest wait ms"
+for entry in "${sizes[@]}"; do
+  read -r label sh sz <<<"$entry"
+  printf '%-12s %7d %8s %11s %9s %18s\n' "$label" $((sh + sz)) "${med_form[$label]}" \
+    "${med_lorvane[$label]}" "$(ratio "${med_form[$label]}" "${med_lorvane[$label]}")" "${gap_form[$label]}"
+done
+echo "form / lorvane at $big size: $(ratio "${med_form[$big]}" "${med_lorvane[$big]}") (target at most 1.15)"
+echo "the main thread's longest wait during a form run: ${gap_form[$big]} ms at $big size (target under 50)"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 # The working copies go now; the next bench waits for their inodes to be reusable again.
 clean_up

@@ -38,6 +38,7 @@
 #include "Texts.h"
 #include "BlinkText.h"
 #include "DirectoryEdit.h"
+#include "LogBox.h"
 #include "uMain.h"
 
 namespace apptest {

@@ -211,6 +211,10 @@ TEST_F(FormControls, LogLinesCountBreakAndScrollToTheEnd) {
   EXPECT_EQ(host.LogLineCount(), 3);
   EXPECT_EQ(Utf8(F.meLog->toPlainText()), "[t] 合并600000...\ntwo\nlines");
   for (int i = 0; i < 100; ++i) host.LogAdd("line " + std::to_string(i));
+  EXPECT_EQ(host.LogLineCount(), 103);
+  EXPECT_EQ(F.meLog->blockCount(), 103);  // held by the text already, drawn or not
+  // The box scrolls once a frame, to the newest line.
+  ASSERT_TRUE(WaitFor([&] { return !F.meLog->FramePending(); }));
   QScrollBar* bar = F.meLog->verticalScrollBar();
   EXPECT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());
@@ -218,6 +222,9 @@ TEST_F(FormControls, LogLinesCountBreakAndScrollToTheEnd) {
   EXPECT_EQ(host.LogLineCount(), 0);
   host.LogAdd("");
   EXPECT_EQ(host.LogLineCount(), 1);  // an empty message is still a line
+  host.LogAdd("after");
+  EXPECT_EQ(host.LogLineCount(), 2);
+  EXPECT_EQ(Utf8(F.meLog->toPlainText()), "\nafter");
 }
 
 }  // namespace

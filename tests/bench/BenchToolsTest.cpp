@@ -201,7 +201,8 @@ class BenchScript : public ::testing::Test {
     for (const auto& [name, target] : {std::pair{"lorvane-feedgen", LORVANE_FEEDGEN},
                                        std::pair{"lorvane-floor", LORVANE_FLOOR},
                                        std::pair{"lorvane-benchcheck", LORVANE_BENCHCHECK},
-                                       std::pair{"lorvane-peakrss", LORVANE_PEAKRSS}})
+                                       std::pair{"lorvane-peakrss", LORVANE_PEAKRSS},
+                                       std::pair{"lorvane-formrun", LORVANE_FORMRUN}})
       fs::create_symlink(target, FTmp / ("build/" + std::string(name)));
   }
   void FakeProgram(const std::string& body) {
