@@ -127,17 +127,6 @@ bool ClaimSettingsFolder(TPlatform& fs, std::unique_ptr<TFolderLock>& lock) {
 }
 #endif
 
-// A folder's path as the platform takes it: UTF-8 (on Windows the narrow text of a path is
-// in the ANSI code page, which is not the platform's).
-std::string HostText(const std::filesystem::path& path) {
-#ifdef _WIN32
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  return path.string();
-#endif
-}
-
 // The folder standing in for the program's folder when --home is not given: empty for the
 // program's own folder.
 std::string DefaultHome() {
@@ -206,7 +195,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (home.empty() || !std::filesystem::is_directory(home, ec))
       return Usage("--home: no such folder: " + home);
-    home = HostText(std::filesystem::absolute(home, ec).lexically_normal());
+    home = HostPathText(std::filesystem::absolute(home, ec).lexically_normal());
     while (home.size() > 1 && (home.back() == '/' || home.back() == '\\') && home[home.size() - 2] != ':')
       home.pop_back();
   }
@@ -231,7 +220,7 @@ int main(int argc, char** argv) {
     std::string reportPath;
     if (!report.empty()) {
       std::error_code ec;
-      reportPath = fs.DrivePath(HostText(std::filesystem::absolute(report, ec).lexically_normal()));
+      reportPath = fs.DrivePath(HostPathText(std::filesystem::absolute(report, ec).lexically_normal()));
     }
     return RunOnce(fs, std::cout, std::cerr, reportPath);
   }

@@ -64,6 +64,15 @@ void WriteWholeFile(TPlatform& fs, const std::string& path, std::string_view byt
   file->Commit();
 }
 
+std::string HostPathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+#else
+  return path.string();
+#endif
+}
+
 std::string ProgramDir(TPlatform& fs) {
   const std::string path = fs.ProgramPath();
   const auto slash = LastPathDelimiter(path);

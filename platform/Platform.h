@@ -21,6 +21,7 @@
 // (TReadFile, TNewFile) belongs to one thread at a time.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -216,6 +217,10 @@ bool MatchesMask(std::string_view mask, std::string_view name);
 std::string ReadWholeFile(TPlatform& fs, const std::string& path, bool followLink = false);
 // Replaces a file with `bytes` through CreateExclusive (atomic). Throws EFailure.
 void WriteWholeFile(TPlatform& fs, const std::string& path, std::string_view bytes);
+
+// A host path as the platform takes it: UTF-8 text. (On Windows the narrow text of a
+// std::filesystem::path is in the ANSI code page, which is not the platform's.)
+std::string HostPathText(const std::filesystem::path& path);
 
 // The program's folder with its trailing backslash ("Z:\OPT\LORVANE\").
 std::string ProgramDir(TPlatform& fs);

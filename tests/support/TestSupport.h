@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform.h"
+
 namespace testsupport {
 
 namespace fs = std::filesystem;
@@ -26,14 +28,7 @@ inline fs::path HostFs(const std::string& utf8) {
   return fs::path(utf8);
 #endif
 }
-inline std::string HostText(const fs::path& path) {
-#ifdef _WIN32
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  return path.string();
-#endif
-}
+inline std::string HostText(const fs::path& path) { return HostPathText(path); }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TTempDir {
