@@ -87,7 +87,9 @@ build-all: test-deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Qt's own threads are invisible to ThreadSanitizer; tests/tsan.supp says which reports are theirs.
-SAN_ENV := $(if $(filter thread,$(SANITIZE)),TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp")
+# The C library keeps what newlocale() reads of LOCPATH for good; tests/lsan.supp says which.
+SAN_ENV := $(if $(filter thread,$(SANITIZE)),TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp") \
+           $(if $(filter address,$(SANITIZE)),LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan.supp")
 
 test: build-all
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
