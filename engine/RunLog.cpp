@@ -16,18 +16,29 @@ namespace {
 // The form log holds at most this many lines before the next one empties it.
 constexpr int kFormLogLimit = 200;
 
+// Another of the program's runs may be writing a line of its own to the same day's log (one
+// that gave way to this run, a form's beside a scheduled run), holding the file for the
+// moment of that write: it is waited out. A holder that keeps the file longer fails the line.
+constexpr int kBusyTries = 40;
+constexpr int kBusyPauseMs = 25;
+
 // Writes one line to the day's log file. The file is opened and closed for this line alone,
 // so a reader (the operator opening today's log) always sees every line written so far.
 // A platform failure comes out as the runtime's I/O text of its code.
 void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& line) {
   // A failed creation shows in the open that follows ("File not found").
   (void)fs.CreateIfMissing(path);
-  try {
-    // Only checks that the file is there and can be opened; nothing is read.
-    fs.OpenShared(path).reset();
-    fs.Append(path, line + "\r\n");
-  } catch (const EFailure& e) {
-    throw IoFailure(e.Code(), e.Operation(), e.Path().empty() ? path : e.Path());
+  for (int attempt = 1;; ++attempt) {
+    try {
+      // Only checks that the file is there and can be opened; nothing is read.
+      fs.OpenShared(path).reset();
+      fs.Append(path, line + "\r\n");
+      return;
+    } catch (const EFailure& e) {
+      if (e.Code() != kErrSharingViolation || attempt >= kBusyTries)
+        throw IoFailure(e.Code(), e.Operation(), e.Path().empty() ? path : e.Path());
+    }
+    fs.Sleep(kBusyPauseMs);
   }
 }
 

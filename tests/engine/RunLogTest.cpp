@@ -120,6 +120,7 @@ TEST_F(TRunLogTest, WriteFailuresRaiseTheRuntimesTextsAndSpareTheForm) {
   Fs.HoldBusy("UniteLog");
   EXPECT_EQ(LogFailure("b"), "I/O error 32");
   Fs.ClearFaults();
+  EXPECT_EQ(Fs.SleptMs(), 39 * 25) << "another writer's moment is waited out, a longer hold is not";
 
   Fs.FailWhen("append", "UniteLog", kErrDiskFull);
   EXPECT_EQ(LogFailure("c"), "I/O error 112");
@@ -128,7 +129,9 @@ TEST_F(TRunLogTest, WriteFailuresRaiseTheRuntimesTextsAndSpareTheForm) {
   EXPECT_EQ(Host.FormLog, before);
   EXPECT_EQ(LogBytes(), "");  // made by the first call, written by none
 
-  // A failed call leaves nothing behind: the next one works.
+  // A failed call leaves nothing behind: the next one works, also when another writer holds
+  // the file for a moment.
+  Fs.FailNth(2, kErrSharingViolation);
   Log("d");
   EXPECT_EQ(LogLines(), std::vector<std::string>{Line("d")});
   EXPECT_EQ(Host.FormLog, std::vector<std::string>{Line("d")});
