@@ -72,14 +72,15 @@ bool ForceLastLevel(TPlatform& fs, const std::string& path) {
   return true;
 }
 
-// A name as it can stand in a log line: control characters shown as \xNN, and every byte
-// of a name that GBK cannot carry shown so too, so that the line names the entry exactly.
+// A name as it can stand in a log line: control characters shown as \xNN, and in a name the
+// program cannot carry every byte beyond ASCII and every backslash shown so too, so that the
+// line names the entry exactly and never reads as a path through folders.
 std::string Printable(const std::string& dir, const TFindEntry& entry) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string name;
   for (const char c : entry.Name) {
     const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || (!entry.ExactName && b >= 0x80)) {
+    if (b < 0x20 || b == 0x7F || (!entry.ExactName && (b >= 0x80 || c == '\\'))) {
       name += "\\x";
       name += kHex[b >> 4];
       name += kHex[b & 15];
@@ -494,7 +495,7 @@ void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::strin
   // files in the root and are taken up again.
   FUnfinished.clear();
   for (const TFindEntry& entry : FPlatform.FindFiles(ArchiveFolder(dir) + "\\*" + kPendingMark))
-    if (entry.Kind == TEntryKind::File)
+    if (IsFeedFile(entry))
       FUnfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
   // One search of the folder answers every question of this market's staging; a search
   // per stock would read the whole folder again for each of them.

@@ -44,8 +44,9 @@ struct TFindEntry {
   std::string Name;  // GBK, the name alone
   bool IsDirectory = false;  // a folder, or a link to one
   TEntryKind Kind = TEntryKind::File;
-  // The name means exactly this entry: it holds no control character, and its GBK form
-  // names it again (a host name GBK cannot carry would come back as another name).
+  // The name means exactly this entry: it holds nothing a Windows name may not (a control
+  // character, a backslash, <>:"|?*), and its GBK form names it again (a host name GBK
+  // cannot carry would come back as another name).
   bool ExactName = true;
 };
 

@@ -21,15 +21,6 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// Characters that no Windows file name may hold.
-bool IsBadNameByte(unsigned char c, bool wildcardsAllowed) {
-  if (c < 0x20) return true;
-  switch (c) {
-    case '<': case '>': case ':': case '"': case '|': return true;
-    case '*': case '?': return !wildcardsAllowed;
-    default: return false;
-  }
-}
 
 bool IsAscii(std::string_view s) {
   for (const char c : s)
@@ -47,6 +38,15 @@ struct TDirCloser {
 };
 
 }  // namespace
+
+bool IsBadNameByte(unsigned char c, bool wildcardsAllowed) {
+  if (c < 0x20 || IsSeparator(static_cast<char>(c))) return true;
+  switch (c) {
+    case '<': case '>': case ':': case '"': case '|': return true;
+    case '*': case '?': return !wildcardsAllowed;
+    default: return false;
+  }
+}
 
 TEntryKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return TEntryKind::File;

@@ -61,6 +61,10 @@ struct TResolved {
   TEntryKind Kind = TEntryKind::Missing;  // the entry itself, its link not followed
 };
 
+// Whether a byte may not stand in a Windows file name: a control character, a separator, or
+// one of <>:"|?* (the last two allowed when `wildcardsAllowed`).
+bool IsBadNameByte(unsigned char c, bool wildcardsAllowed);
+
 // The kind of an entry by its lstat mode.
 TEntryKind KindOfMode(mode_t mode);
 

@@ -24,13 +24,14 @@ int MissingCode(const TResolved& r) { return r.ParentExists ? kErrFileNotFound :
 // The code for an entry that is there but is no plain file to read or write.
 int NotAFileCode(TEntryKind kind) { return kind == TEntryKind::Folder ? kErrAccessDenied : kErrNotAFile; }
 
-// Whether a host name is one the program can name again: no control character, and its GBK
-// form converts back to it byte for byte.
+// Whether a host name is one the program can name again: a name Windows would allow (a
+// backslash in it would read as a folder, so a feed could reach into any folder by name), and
+// its GBK form converts back to it byte for byte.
 bool IsExactName(const std::string& host, const std::string& gbk) {
   bool ascii = true;
   for (const char c : host) {
     const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) return false;
+    if (b == 0x7F || IsBadNameByte(b, false)) return false;
     ascii = ascii && b < 0x80;
   }
   return ascii || GbkToUtf8(gbk) == host;

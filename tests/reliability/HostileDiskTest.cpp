@@ -112,6 +112,19 @@ const TDiskCase kCases[] = {
      [](const fs::path& root, const testsupport::TRecordingHost& host) {
        ExpectLeftAlone(root, host, Texts::RefusedOddName + "D:\\shsrc\\600000\\x0A.sub");
      }},
+    {"NameThatReadsAsAPath",
+     [](const fs::path& root, TTreeRun&) {
+       // No Windows name holds a backslash; read as one, this would lead up and into the
+       // other market's target.
+       fs::copy_file(root / "shsrc/600001.F10", root / "shsrc/..\\..\\szdes\\000002.F10");
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       EXPECT_TRUE(LogHas(host, Texts::RefusedOddName + "D:\\shsrc\\..\\x5C..\\x5Cszdes\\x5C000002.F10"));
+       EXPECT_EQ(host.Status, "");
+       EXPECT_TRUE(fs::exists(root / "shsrc/..\\..\\szdes\\000002.F10"));
+       EXPECT_FALSE(fs::exists(root / "szdes/000002"));
+       EXPECT_EQ(Read(root / "shdes/600000.txt"), Merged600000());
+     }},
     {"TemplateIndexThatIsALink",
      [](const fs::path& root, TTreeRun&) {
        fs::rename(root / "shsrc/000001.F10", root / "outside/000001.F10");
