@@ -53,6 +53,27 @@ bool LeavesStageFolder(std::string_view name) {
   return false;
 }
 
+// A name may lead into a folder of the stage folder, but only through real folders: a link
+// or a special file on the way, which only the feed can have put there, leads anywhere.
+bool PassesAStrangeEntry(TPlatform& fs, const std::string& stageDir, std::string_view name) {
+  std::string path = stageDir;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (IsGbkLead(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) {
+      ++i;  // a trail byte may be 0x5C and is no separator
+      continue;
+    }
+    if (!IsSeparator(name[i])) continue;
+    if (i > start) {
+      path += "\\";
+      path += name.substr(start, i - start);
+      if (fs.EntryKind(path) == TEntryKind::Other) return true;
+    }
+    start = i + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string TitlePass(const TLines& merge) {
@@ -120,7 +141,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
       for (int i = 0; i < index.Count(); ++i) {
         const TIndexRecord& record = index.Record(i);
         const std::string name = FieldText(record.TextFile);
-        if (LeavesStageFolder(name)) throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
+        if (LeavesStageFolder(name) || PassesAStrangeEntry(FPlatform, stageDir, name)) throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));

@@ -148,11 +148,18 @@ TEST_F(UniteStockTest, TextFileNamesThatLeaveTheStageFolderAreRefused) {
   Stage("600000", {{"T", "..\\outside.sub"}});
   Merge("600000");
   EXPECT_EQ(Read("des/600000.txt"), "");
-  // A sub-folder of the stage folder is fine.
+  // A sub-folder of the stage folder is fine; a link there is not.
   Write("src/DATA/600000/sub/x.sub", "inner\r\n");
   Stage("600000", {{"", "sub\\x.sub"}});
   Merge("600000");
   EXPECT_EQ(Read("des/600000.txt"), "inner\r\n");
+#ifndef _WIN32  // Wine shows a link as its target
+  stdfs::create_directory_symlink(H("src/DATA"), H("src/DATA/600000/up"));
+  Stage("600000", {{"", "sub\\x.sub"}, {"", "up\\outside.sub"}});
+  Merge("600000");
+  EXPECT_EQ(FormMessages().back(), Texts::BadTextFileName + "up\\outside.sub");
+  EXPECT_EQ(Read("des/600000.txt"), "");
+#endif
 }
 
 TEST_F(UniteStockTest, TextAndIndexGoToTheMirrorsOfTheirMarketOnly) {
