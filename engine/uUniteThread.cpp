@@ -304,6 +304,16 @@ std::string TUniteThread::SettingsProblems() {
   return text;
 }
 
+namespace {
+
+// Whether `path` is there as something other than a plain file (a folder, a link, a FIFO).
+bool IsStrangeEntry(TPlatform& fs, const std::string& path) {
+  const TEntryKind kind = fs.EntryKind(path);
+  return kind == TEntryKind::Folder || kind == TEntryKind::Other;
+}
+
+}  // namespace
+
 bool TUniteThread::ClaimFolders() {
   // Every folder this run may write in: two runs sharing any one of them would take each
   // other's files away. Claimed in one order by every run, so that of two runs started at
@@ -333,6 +343,14 @@ bool TUniteThread::ClaimFolders() {
       FBusyNotice = Texts::RunBusy + path + (holder.empty() ? "" : Fmt(Texts::RunBusyProcess, holder));
       FMessage = FBusyNotice;
       LogToForm();
+      return false;
+    } else if (const std::string entry = path + "\\" + kRunLockName; IsStrangeEntry(FPlatform, entry)) {
+      // Someone else's entry under the claim's name would let a second run in unseen: no run
+      // starts until it is put right.
+      FClaims.clear();
+      FOutcome = TRunOutcome::Refused;
+      FRefusedNotice = Texts::RefusedNotAFile + entry;
+      ReportFailure(FRefusedNotice);
       return false;
     }
     // A folder that is missing, or where no file can be made, is one this run cannot write

@@ -53,7 +53,8 @@ class EStopped final : public EFailure {
 enum class TRunOutcome {
   Ran,      // the run went through (its failures, if any, were reported)
   Busy,     // another run works on one of its folders: nothing was touched
-  Refused,  // its settings would turn it on its own feed: nothing was touched
+  Refused,  // its settings would turn it on its own feed, or a folder's claim is blocked by
+            // a stranger's entry: nothing was touched
 };
 
 class TUniteThread {

@@ -125,6 +125,17 @@ const TDiskCase kCases[] = {
        EXPECT_FALSE(fs::exists(root / "szdes/000002"));
        EXPECT_EQ(Read(root / "shdes/600000.txt"), Merged600000());
      }},
+    {"ClaimNameTakenByALink",
+     [](const fs::path& root, TTreeRun&) {
+       fs::create_symlink(root / "outside/keep.txt", root / "shdes/.~lorvane.run.lock");
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       // A run that cannot claim a folder does not start.
+       EXPECT_EQ(host.Status, Texts::ErrorCaption + Texts::RefusedNotAFile + "D:\\shdes\\.~lorvane.run.lock");
+       EXPECT_TRUE(fs::is_symlink(root / "shdes/.~lorvane.run.lock"));
+       EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
+       EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000"));
+     }},
     {"TemplateIndexThatIsALink",
      [](const fs::path& root, TTreeRun&) {
        fs::rename(root / "shsrc/000001.F10", root / "outside/000001.F10");
