@@ -12,8 +12,11 @@ void TMirrorBacklog::Load() {
   std::string bytes;
   try {
     bytes = ReadWholeFile(FPlatform, FPath);
-  } catch (const EFailure&) {
-    return;  // nothing waits, or nothing can be known of it: the copies of this run still count
+  } catch (const EFailure& failure) {
+    // A list that is there but cannot be read now is kept as it stands: rewriting it with
+    // this run's copies alone would forget the copies it owes.
+    FKeepFile = failure.Code() != kErrFileNotFound && failure.Code() != kErrPathNotFound;
+    return;
   }
   std::lock_guard<std::mutex> guard(FLock);
   FCopies.clear();
@@ -61,6 +64,7 @@ bool TMirrorBacklog::EraseLocked(const std::string& to) {
 }
 
 void TMirrorBacklog::SaveLocked() {
+  if (FKeepFile) return;
   try {
     if (FCopies.empty()) {
       // An empty list is no list: the file goes rather than staying as an empty one.

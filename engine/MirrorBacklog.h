@@ -15,7 +15,8 @@ class TMirrorBacklog {
   // `path`: the file that keeps the list between runs (GBK lines "from<TAB>to", CR LF).
   TMirrorBacklog(TPlatform& fs, std::string path);
 
-  // Reads the list; a missing or unreadable file holds nothing.
+  // Reads the list; a missing file holds nothing. A file that cannot be read is left as it
+  // is for the rest of the run, which only remembers its own copies.
   void Load();
   // The outcome of a copy of `from` over `to`: a failed copy is remembered, a successful one
   // forgets whatever was waiting for `to` (a later copy supersedes an earlier one). The file
@@ -36,4 +37,5 @@ class TMirrorBacklog {
   std::string FPath;
   mutable std::mutex FLock;
   std::vector<std::pair<std::string, std::string>> FCopies;
+  bool FKeepFile = false;  // set by Load before either thread records a copy
 };

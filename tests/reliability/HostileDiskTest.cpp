@@ -280,6 +280,16 @@ TEST(MirrorBacklog, AFailedMirrorCopyIsMadeAgainByLaterRunsUntilItSucceeds) {
   EXPECT_NE(backlog.find("D:\\shdes\\600000.txt\tD:\\mirsh\\600000.txt\r\n"), std::string::npos) << backlog;
   EXPECT_NE(backlog.find("\tD:\\mirsh\\999999.F10\r\n"), std::string::npos) << "composites too";
 
+  // A list that cannot be read this time is kept as it is, not rewritten with this run's
+  // failed copies alone.
+  {
+    TTreeRun run(root);
+    run.Fs().FailWhen("openshared", "UniteMirrorRetry", 5);
+    run.Fs().FailWhen("copy", "\nD:\\mirsh\\", 112);
+    run.Execute();
+  }
+  EXPECT_EQ(Read(root / "home/UniteMirrorRetry.txt"), backlog);
+
   // Nothing new is delivered; the disk has room again.
   { TTreeRun(root).Execute(); }
   for (const char* name : {"600000.txt", "600000.F10", "600001.txt", "600001.F10", "999999.txt", "999999.F10"})
