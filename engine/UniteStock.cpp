@@ -141,7 +141,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
       for (int i = 0; i < index.Count(); ++i) {
         const TIndexRecord& record = index.Record(i);
         const std::string name = FieldText(record.TextFile);
-        if (LeavesStageFolder(name) || PassesAStrangeEntry(FPlatform, stageDir, name)) throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
+        if (LeavesStageFolder(name) || PassesAStrangeEntry(FPlatform, stageDir, name))
+          throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));

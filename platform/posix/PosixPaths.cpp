@@ -21,7 +21,6 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-
 bool IsAscii(std::string_view s) {
   for (const char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
