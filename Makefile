@@ -34,7 +34,7 @@ TRY_PACKAGES := debootstrap
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
 WINBUILD := build-windows
 # The programs and tools that `make` builds; `make test` builds everything.
-PROGRAMS := lorvane lorvane-index lorvane-feedgen
+PROGRAMS := lorvane lorvane-form lorvane-index lorvane-feedgen
 
 .PHONY: all deps test-deps packaging-deps windows-deps configure build build-all test test-stress \
         demo bench fuzz clean windows test-windows install deb deb-try

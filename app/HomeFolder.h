@@ -1,10 +1,11 @@
 #pragma once
-// Where the program keeps its settings file and its day logs when no --home is given.
+// Where the program keeps its settings file and its day logs.
 //
 // A program run from where it was built, or from a folder of its own, keeps them beside
 // itself, as it always has. A program installed into a bin folder (/usr/bin,
 // /usr/local/bin, ~/.local/bin...) cannot write there and must not: it keeps them in the
 // user's configuration folder, $XDG_CONFIG_HOME/lorvane (by default ~/.config/lorvane).
+// --home DIR names the folder outright.
 
 #include <functional>
 #include <string>
@@ -17,3 +18,14 @@ using TGetEnv = std::function<const char*(const char* name)>;
 // home folder by the account database, for when HOME is unset. On Windows always empty.
 std::string DefaultHomeFolder(const std::string& program, const TGetEnv& getenv,
                               const std::string& userHome = "");
+
+// The host path of the running program file.
+std::string OwnProgramFile();
+
+// The folder --home names, absolute, without a trailing separator; empty, with `error` set,
+// when it names no folder.
+std::string GivenHome(const std::string& given, std::string& error);
+// DefaultHomeFolder() for this process. With `make` the folder is made (private to the user)
+// when missing: the form keeps its settings there, where a single run without settings has
+// nothing to do and leaves no folder behind.
+std::string DefaultHome(bool make);

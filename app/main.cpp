@@ -1,21 +1,15 @@
-// Program start: the form, or with --once a single run without any window.
+// lorvane: one run without any window (--once), for servers and schedulers. Without it the
+// form is opened: on Linux that is the program lorvane-form beside this one.
 
-#if LORVANE_FORM
-#include <QApplication>
-#include <QGuiApplication>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
-#endif
-
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
-#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -24,10 +18,6 @@
 #include "Headless.h"
 #include "HomeFolder.h"
 #include "Platform.h"
-#if LORVANE_FORM
-#include "QtText.h"
-#include "uMain.h"
-#endif
 
 namespace {
 
@@ -38,8 +28,14 @@ const char kUsage[] =
 const char kHelp[] =
     "Keeps the F10 texts of the Shanghai and Shenzhen markets merged and indexed.\n"
     "\n"
+#ifdef _WIN32
     "Without --once the program opens its form: a run starts every N minutes (the\n"
     "interval saved in the form) and whenever the execute-now button is pressed.\n"
+#else
+    "Without --once the program opens its form (the program lorvane-form beside this\n"
+    "one, from the package lorvane-desktop): a run starts every N minutes (the interval\n"
+    "saved in the form) and whenever the execute-now button is pressed.\n"
+#endif
     "\n"
     "  --once      perform exactly one run without any window, then exit. Every line\n"
     "              of the form log goes to standard output, every status text (a\n"
@@ -72,10 +68,8 @@ const char kHelp[] =
     "  --help      show this text and exit.\n"
     "  --version   show the version and exit.\n"
 #ifdef _WIN32
-#if !LORVANE_FORM
     "\n"
-    "This build has no form (it was built without Qt): give --once.\n"
-#endif
+    "This build has no form: give --once.\n"
     "\n"
     "Paths in the settings are the drive paths of this machine (D:\\feed\\sh) or\n"
     "network paths (\\\\server\\share\\feed); section [DRIVES] means nothing here.\n";
@@ -90,57 +84,26 @@ int Usage(const std::string& complaint) {
   return kRunNotRun;
 }
 
-#if LORVANE_FORM
-// A hook for making the README's picture: LORVANE_SCREENSHOT=file.png saves the form as
-// shown (after one run when LORVANE_SCREENSHOT_RUN is set) and ends the program.
-void ArmScreenshot(TfrmMain& form) {
-  const char* target = std::getenv("LORVANE_SCREENSHOT");
-  if (!target || !*target) return;
-  const QString file = QString::fromLocal8Bit(target);
-  const bool run = std::getenv("LORVANE_SCREENSHOT_RUN") != nullptr;
-  QTimer::singleShot(300, &form, [&form, file, run] {
-    if (run) form.Button2->click();
-    auto* poll = new QTimer(&form);
-    QObject::connect(poll, &QTimer::timeout, &form, [&form, file, poll] {
-      if (form.Running()) return;
-      poll->stop();
-      const bool saved = form.grab().save(file);
-      QCoreApplication::exit(saved ? 0 : 1);
-    });
-    poll->start(100);
-  });
-}
-
-// Claims the settings folder for this form; false, after telling the user, when another
-// form has it.
-bool ClaimSettingsFolder(TPlatform& fs, std::unique_ptr<TFolderLock>& lock) {
-  std::string home = ProgramDir(fs);
-  if (!home.empty()) home.pop_back();
-  std::string holder;
-  if (fs.LockFolder(home, ".~lorvane.form.lock", lock, holder) != kErrSharingViolation) return true;
-  const QString text = QStringLiteral("Lorvane already runs with the settings in %1%2.")
-                           .arg(QString::fromStdString(fs.HostPath(home)),
-                                holder.empty() ? QString() : QStringLiteral(" (process %1)").arg(QString::fromStdString(holder)));
-  std::cerr << "lorvane: " << text.toStdString() << "\n";
-  // Nobody could read a box on a platform without a screen.
-  if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-    QMessageBox::critical(nullptr, QtFromGbk(ProgramTitle(fs.ProgramPath())), text);
-  return false;
+#ifndef _WIN32
+// Hands the process over to the form program beside this one, with the same arguments.
+// Returns only when it could not be started.
+int OpenForm(char** argv) {
+  const std::filesystem::path form = std::filesystem::path(OwnProgramFile()).parent_path() / "lorvane-form";
+  std::vector<char*> args;
+  std::string program = form.string();
+  args.push_back(program.data());
+  for (char** arg = argv + 1; *arg; ++arg) args.push_back(*arg);
+  args.push_back(nullptr);
+  ::execv(program.c_str(), args.data());
+  const int error = errno;
+  if (error == ENOENT)
+    std::cerr << "lorvane: the form is not installed (" << program
+              << "; Debian package lorvane-desktop). Give --once to run without it.\n";
+  else
+    std::cerr << "lorvane: cannot start the form " << program << ": " << std::strerror(error) << "\n";
+  return kRunNotRun;
 }
 #endif
-
-// The folder standing in for the program's folder when --home is not given: empty for the
-// program's own folder.
-std::string DefaultHome() {
-#ifdef _WIN32
-  return {};
-#else
-  const std::unique_ptr<TPlatform> plain = NewSystemPlatform();
-  const struct passwd* account = ::getpwuid(::getuid());
-  return DefaultHomeFolder(plain->HostPath(plain->ProgramPath()), [](const char* name) { return std::getenv(name); },
-                           account && account->pw_dir ? account->pw_dir : "");
-#endif
-}
 
 }  // namespace
 
@@ -183,23 +146,15 @@ int main(int argc, char** argv) {
     }
   }
   if (!report.empty() && !once && !help) return Usage("--report goes with --once");
-  if (!haveHome) {
-    home = DefaultHome();
-    // The form keeps its settings there, so the folder is made for it; a single run without
-    // settings has nothing to do, and leaves no folder behind either.
-    if (!home.empty() && !once && !help) {
-      std::error_code ec;
-      std::filesystem::create_directories(home, ec);
-      std::filesystem::permissions(home, std::filesystem::perms::owner_all, ec);
-    }
-  }
+#ifndef _WIN32
+  if (!once && !help) return OpenForm(argv);
+#endif
   if (haveHome) {
-    std::error_code ec;
-    if (home.empty() || !std::filesystem::is_directory(home, ec))
-      return Usage("--home: no such folder: " + home);
-    home = HostPathText(std::filesystem::absolute(home, ec).lexically_normal());
-    while (home.size() > 1 && (home.back() == '/' || home.back() == '\\') && home[home.size() - 2] != ':')
-      home.pop_back();
+    std::string error;
+    home = GivenHome(home, error);
+    if (home.empty()) return Usage(error);
+  } else {
+    home = DefaultHome(false);
   }
 
   const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
@@ -210,6 +165,9 @@ int main(int argc, char** argv) {
     std::cout << kUsage << "\n" << kHelp << "\nSettings and day logs of this program now: " << folder << "\n";
     return 0;
   }
+#ifdef _WIN32
+  if (!once) return Usage("this build has no form; give --once");
+#endif
   LoadRegionalFormats();
   try {
     LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));
@@ -218,27 +176,10 @@ int main(int argc, char** argv) {
     return kRunNotRun;
   }
 
-  if (once) {
-    std::string reportPath;
-    if (!report.empty()) {
-      std::error_code ec;
-      reportPath = fs.DrivePath(HostPathText(std::filesystem::absolute(report, ec).lexically_normal()));
-    }
-    return RunOnce(fs, std::cout, std::cerr, reportPath);
+  std::string reportPath;
+  if (!report.empty()) {
+    std::error_code ec;
+    reportPath = fs.DrivePath(HostPathText(std::filesystem::absolute(report, ec).lexically_normal()));
   }
-
-#if !LORVANE_FORM
-  return Usage("this build has no form; give --once");
-#else
-  int qtArgc = 1;
-  QApplication app(qtArgc, argv);
-  // One form per settings folder: two would run their timers over the same feed and write
-  // the same settings file.
-  std::unique_ptr<TFolderLock> formLock;
-  if (!ClaimSettingsFolder(fs, formLock)) return kRunBusy;
-  TfrmMain frmMain(fs);
-  frmMain.show();
-  ArmScreenshot(frmMain);
-  return app.exec();
-#endif
+  return RunOnce(fs, std::cout, std::cerr, reportPath);
 }

@@ -67,24 +67,9 @@ int main(int argc, char** argv) {
   if (home.empty() || !std::filesystem::is_directory(home, ec)) return Usage("--home names no folder");
   home = std::filesystem::absolute(home, ec).lexically_normal().string();
 
-  const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
+  // This program serves lorvane's settings and day logs, as the form does.
+  const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home, "lorvane");
   TPlatform& fs = *platform;
-  // The settings of a program are named after it: this one reads lorvane's, through a link
-  // under its own name that goes again when it ends.
-  const std::string own = fs.HostPath(SettingsPathFor(fs.ProgramPath()));
-  const std::string lorvane = home + "/LORVANE.INI";
-  struct TLink {
-    std::string Path;
-    ~TLink() {
-      std::error_code ignored;
-      if (!Path.empty()) std::filesystem::remove(Path, ignored);
-    }
-  } link;
-  if (!own.empty() && own != lorvane && !std::filesystem::exists(own, ec)) {
-    std::filesystem::create_symlink(lorvane, own, ec);
-    if (ec) return Usage(("cannot link the settings: " + ec.message()).c_str());
-    link.Path = own;
-  }
   LoadRegionalFormats();
   try {
     LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));

@@ -237,5 +237,7 @@ void LoadDrives(TPlatform& fs, const std::string& settingsPath);
 
 // The platform of the system the program runs on (POSIX or Windows), with the program
 // file's path as the system gives it for this process. `homeDir`, when not empty, is a host
-// folder that stands in for the program's folder (--home).
-std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "");
+// folder that stands in for the program's folder (--home). `programName`, when not empty, is
+// the file name the program goes by in its folder: a second program that serves the first
+// one's settings and logs (the form beside the headless program) takes the first one's name.
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir = "", const std::string& programName = "");

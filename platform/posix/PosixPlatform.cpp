@@ -396,6 +396,8 @@ std::string HostProgramPath() {
   return buffer;
 }
 
-std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir) {
-  return std::make_unique<TPosixPlatform>(HostProgramPath(), homeDir);
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir, const std::string& programName) {
+  std::string program = HostProgramPath();
+  if (!programName.empty()) program = program.substr(0, program.find_last_of('/') + 1) + programName;
+  return std::make_unique<TPosixPlatform>(program, homeDir);
 }

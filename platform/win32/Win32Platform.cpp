@@ -80,7 +80,8 @@ std::wstring FullPathOf(const std::wstring& path) {
 
 }  // namespace
 
-TWin32Platform::TWin32Platform(const std::string& homeDir) {
+TWin32Platform::TWin32Platform(const std::string& homeDir, const std::string& programName)
+    : FName(WideFromUtf8(programName)) {
   if (homeDir.empty()) return;
   FHome = FullPathOf(WideFromUtf8(homeDir));
   while (FHome.size() > 3 && (FHome.back() == L'\\' || FHome.back() == L'/')) FHome.pop_back();
@@ -323,9 +324,11 @@ std::string TWin32Platform::ProgramPath() {
     path.resize(path.size() * 2);
   }
   path = Display(path);
-  if (FHome.empty()) return Narrow(path);
   const std::size_t slash = path.find_last_of(L"\\/");
-  return Narrow(Join(FHome, path.substr(slash == std::wstring::npos ? 0 : slash + 1)));
+  const std::size_t nameAt = slash == std::wstring::npos ? 0 : slash + 1;
+  if (!FName.empty()) path = path.substr(0, nameAt) + FName;
+  if (FHome.empty()) return Narrow(path);
+  return Narrow(Join(FHome, path.substr(nameAt)));
 }
 
 std::string TWin32Platform::HostPath(const std::string& path, int* error) {
@@ -372,6 +375,6 @@ std::string TWin32Platform::RealPath(const std::string& path) {
   return Utf8FromWide(resolved);
 }
 
-std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir) {
-  return std::make_unique<TWin32Platform>(homeDir);
+std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir, const std::string& programName) {
+  return std::make_unique<TWin32Platform>(homeDir, programName);
 }

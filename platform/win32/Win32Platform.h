@@ -13,7 +13,7 @@
 class TWin32Platform final : public TPlatform {
  public:
   // `homeDir` (UTF-8), when not empty, is a folder standing in for the program's folder.
-  explicit TWin32Platform(const std::string& homeDir = "");
+  explicit TWin32Platform(const std::string& homeDir = "", const std::string& programName = "");
 
   std::vector<TFindEntry> FindFiles(const std::string& pattern) override;
   bool FileExists(const std::string& path) override;
@@ -49,4 +49,5 @@ class TWin32Platform final : public TPlatform {
 
  private:
   std::wstring FHome;  // "" or the folder standing in for the program's folder
+  std::wstring FName;  // "" or the file name the program goes by
 };
