@@ -1,7 +1,7 @@
 #pragma once
-// A status text that blinks: every blinking text follows one shared 500 ms clock, switching
-// between its normal colour and the highlight colour. Left-aligned, vertically centred, no
-// border; a text longer than the control is cut off, never scrolled.
+// A status text that blinks: its owner switches it between its normal colour and the
+// highlight colour. Left-aligned, vertically centred, no border; a text longer than the
+// control is cut off, never scrolled.
 
 #include <QLabel>
 
@@ -10,15 +10,10 @@ class TBlinkText final : public QLabel {
 
  public:
   explicit TBlinkText(QWidget* parent = nullptr);
-  ~TBlinkText() override;
 
   // True while the text is drawn in the highlight colour.
   bool Highlighted() const { return FHighlighted; }
-  // Called by the shared clock.
   void SetHighlighted(bool on);
-
-  // The shared clock's period.
-  static constexpr int kBlinkMs = 500;
 
  signals:
   void Clicked();

@@ -1,6 +1,7 @@
 #include "uMain.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,22 +22,23 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
-#include <string_view>
 
 #include "BlinkText.h"
-#include "Convert.h"
 #include "DirectoryEdit.h"
-#include "Failure.h"
-#include "IniFile.h"
+#include "FormTexts.h"
 #include "LogBox.h"
-#include "Platform.h"
-#include "QtHost.h"
 #include "QtText.h"
-#include "RunReport.h"
-#include "RunSettings.h"
-#include "Texts.h"
-#include "uUniteThread.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define LORVANE_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LORVANE_TSAN 1
+#endif
+#endif
+#if defined(LORVANE_TSAN)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace {
 
@@ -43,13 +46,41 @@ namespace {
 constexpr int kFormWidth = 512;
 constexpr int kFormHeight = 272;
 constexpr int kLogWidth = 281;
-// The most minutes whose milliseconds a signed 32-bit count holds.
-constexpr long kLongestIntervalMinutes = 35791;
+
+// A post goes through Qt's event queue, whose lock a thread checker cannot see: the worker
+// makes the queued call and the main thread runs and frees it. In a ThreadSanitizer build
+// these marks state that order (and no more); elsewhere they are nothing.
+[[maybe_unused]] char GWake;
+void WakeRelease() {
+#if defined(LORVANE_TSAN)
+  __tsan_release(&GWake);
+#endif
+}
+void WakeAcquire() {
+#if defined(LORVANE_TSAN)
+  __tsan_acquire(&GWake);
+#endif
+}
+
+// Travels inside the queued call: its last move is the poster's last write to the call
+// before Qt posts it, and its end comes before the call is freed, run or not, on whichever
+// thread frees it.
+struct TWakeMark {
+  TWakeMark() = default;
+  TWakeMark(const TWakeMark&) { WakeRelease(); }
+  TWakeMark(TWakeMark&&) noexcept { WakeRelease(); }
+  TWakeMark& operator=(const TWakeMark&) = delete;
+  ~TWakeMark() { WakeAcquire(); }
+};
 
 TFormHooks WithDefaults(TFormHooks hooks) {
   if (!hooks.ShowError)
     hooks.ShowError = [](QWidget* parent, const QString& title, const QString& text) {
       QMessageBox::critical(parent, title, text);
+    };
+  if (!hooks.ShowWarning)
+    hooks.ShowWarning = [](QWidget* parent, const QString& title, const QString& text) {
+      QMessageBox::warning(parent, title, text);
     };
   if (!hooks.OpenDocument)
     hooks.OpenDocument = [](const QUrl& document) { return QDesktopServices::openUrl(document); };
@@ -82,49 +113,25 @@ QIcon ProgramIcon() {
   return icon;
 }
 
-const std::string& Option() { return Texts::SectionOption; }
-
 }  // namespace
-
-std::string ErrorBoxText(const std::string& message) {
-  if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
-  return message + ".";
-}
-
-bool IsIntervalText(const std::string& text) {
-  const std::string_view digits = Trim(text);
-  if (digits.empty() || digits.size() > 5) return false;
-  long minutes = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    minutes = minutes * 10 + (c - '0');
-  }
-  return minutes <= kLongestIntervalMinutes;
-}
-
-int MinutesToIntervalMs(long long minutes) {
-  if (minutes <= 0) return 0;
-  const long long ms = minutes * 60 * 1000;
-  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
 
 TfrmMain::TfrmMain(TPlatform& fs, TFormHooks hooks, QWidget* parent)
     : QWidget(parent, Qt::Window), FPlatform(fs), FHooks(WithDefaults(std::move(hooks))) {
-  FHost = std::make_unique<TQtHost>(*this);
+  FLogic = std::make_unique<TFormLogic>(fs, *this);
   BuildControls();
   BuildTrayIcon();
-  Guarded([this] { FormCreate(); });
+  FLogic->Created();
 }
 
 TfrmMain::~TfrmMain() {
-  FClosing = true;
-  WaitForRun();
+  // The logic waits for a run in progress, serving its hand-overs through this view.
+  FLogic.reset();
 }
 
 void TfrmMain::BuildControls() {
-  setWindowTitle(QtFromGbk(Texts::FormCaption));
+  setWindowTitle(QtFromGbk(FormTexts::FormCaption));
   // The taskbar names the program by its title; the title bar shows the caption.
-  setWindowIconText(QtFromGbk(ProgramTitle(FPlatform.ProgramPath())));
+  setWindowIconText(QtFromGbk(FLogic->Title()));
   setWindowIcon(ProgramIcon());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -160,55 +167,52 @@ void TfrmMain::BuildControls() {
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return l;
   };
-  auto directory = [this](int top) {
+  auto directory = [this](TFormField role, int top) {
     auto* field = new TDirectoryEdit(Panel2);
     field->setGeometry(94, top, 124, 21);
-    field->OnKeyPress = [this](TDirectoryEdit& sender, char16_t& key) {
-      edSrcPathKeyPress(sender, key);
-    };
-    connect(field, &TDirectoryEdit::BrowseRequested, this,
-            [this, field] { Guarded([this, field] { edDirectoryBrowse(*field); }); });
+    field->OnKeyPress = [this, role](TDirectoryEdit&, char16_t& key) { key = FLogic->DirectoryKeyTyped(role, key); };
+    connect(field, &TDirectoryEdit::BrowseRequested, this, [this, role] { FLogic->BrowseClicked(role); });
     return field;
   };
-  Label1 = label(Texts::LabelShSource, 10, 17, 82);
-  edSrcPath = directory(17);
-  Label5 = label(Texts::LabelSzSource, 10, 49, 82);
-  edSzSrcPath = directory(49);
-  Label2 = label(Texts::LabelShTarget, 10, 80, 82);
-  edDesPath = directory(80);
-  Label6 = label(Texts::LabelSzTarget, 10, 110, 82);
-  edSzDesPath = directory(110);
+  Label1 = label(FormTexts::LabelShSource, 10, 17, 82);
+  edSrcPath = directory(TFormField::SrcPath, 17);
+  Label5 = label(FormTexts::LabelSzSource, 10, 49, 82);
+  edSzSrcPath = directory(TFormField::SzSrcPath, 49);
+  Label2 = label(FormTexts::LabelShTarget, 10, 80, 82);
+  edDesPath = directory(TFormField::DesPath, 80);
+  Label6 = label(FormTexts::LabelSzTarget, 10, 110, 82);
+  edSzDesPath = directory(TFormField::SzDesPath, 110);
 
-  Label3 = label(Texts::LabelTimer, 10, 139, 82);
+  Label3 = label(FormTexts::LabelTimer, 10, 139, 82);
   edInternal = new QLineEdit(Panel2);
   edInternal->setGeometry(95, 139, 101, 21);
-  Label4 = label(Texts::LabelMinutes, 200, 139, 30);
+  Label4 = label(FormTexts::LabelMinutes, 200, 139, 30);
 
-  RadioButton1 = new QRadioButton(QtFromGbk(Texts::MakeIndex), Panel2);
+  RadioButton1 = new QRadioButton(QtFromGbk(FormTexts::MakeIndex), Panel2);
   RadioButton1->setGeometry(32, 176, 86, 17);
-  RadioButton2 = new QRadioButton(QtFromGbk(Texts::NoIndex), Panel2);
+  RadioButton2 = new QRadioButton(QtFromGbk(FormTexts::NoIndex), Panel2);
   RadioButton2->setGeometry(120, 176, 108, 17);
   RadioButton2->setChecked(true);
-  connect(RadioButton1, &QRadioButton::clicked, this,
-          [this] { Guarded([this] { RadioButton1Click(); }); });
-  connect(RadioButton2, &QRadioButton::clicked, this,
-          [this] { Guarded([this] { RadioButton2Click(); }); });
+  connect(RadioButton1, &QRadioButton::clicked, this, [this] { FLogic->IndexChoiceClicked(true); });
+  connect(RadioButton2, &QRadioButton::clicked, this, [this] { FLogic->IndexChoiceClicked(false); });
 
-  Button2 = new QPushButton(QtFromGbk(Texts::ExecuteNow), Panel2);
+  Button2 = new QPushButton(QtFromGbk(FormTexts::ExecuteNow), Panel2);
   Button2->setGeometry(32, 216, 75, 25);
-  connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Timer1Timer(); }); });
-  Button1 = new QPushButton(QtFromGbk(Texts::SaveSettings), Panel2);
+  connect(Button2, &QPushButton::clicked, this, [this] { FLogic->RunNowClicked(); });
+  Button1 = new QPushButton(QtFromGbk(FormTexts::SaveSettings), Panel2);
   Button1->setGeometry(136, 216, 75, 25);
-  connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+  connect(Button1, &QPushButton::clicked, this, [this] { FLogic->SaveClicked(); });
 
   RzMStatus = new TBlinkText(Panel2);
   RzMStatus->setGeometry(4, 246, 133, 24);
-  connect(RzMStatus, &TBlinkText::Clicked, this, [this] { Guarded([this] { RzMStatusClick(); }); });
+  connect(RzMStatus, &TBlinkText::Clicked, this, [this] { FLogic->StatusClicked(); });
+  FBlink = new QTimer(this);
+  FBlink->setInterval(TFormLogic::kBlinkMs);
+  connect(FBlink, &QTimer::timeout, this, [this] { FLogic->BlinkTicked(); });
+  FBlink->start();
 
   Timer1 = new QTimer(this);
-  connect(Timer1, &QTimer::timeout, this,
-          [this] { Guarded([this] { Timer1Timer(); }, /*fromTimer=*/true); });
-  ApplyTimer();
+  connect(Timer1, &QTimer::timeout, this, [this] { FLogic->TimerTicked(); });
   LayOut();
 }
 
@@ -234,21 +238,26 @@ void TfrmMain::BuildTrayIcon() {
   RzTrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
   connect(RzTrayIcon1, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+            if (reason == QSystemTrayIcon::DoubleClick) FLogic->TrayDoubleClicked();
           });
-  RzTrayIcon1->setToolTip(QtFromGbk(Texts::FormCaption));
+  RzTrayIcon1->setToolTip(QtFromGbk(FormTexts::FormCaption));
   FTrayMenu = new QMenu(this);
-  FTrayMenu->addAction(QtFromGbk(Texts::TrayShow), this, [this] { RestoreFromTray(); });
+  FTrayMenu->addAction(QtFromGbk(FormTexts::TrayShow), this, [this] { FLogic->TrayDoubleClicked(); });
   // As the button does: nothing while a run is in progress.
-  FTrayMenu->addAction(QtFromGbk(Texts::ExecuteNow), this, [this] {
+  FTrayMenu->addAction(QtFromGbk(FormTexts::ExecuteNow), this, [this] {
     if (Button2->isEnabled()) Button2->click();
   });
   FTrayMenu->addSeparator();
-  FTrayMenu->addAction(QtFromGbk(Texts::TrayQuit), this, [this] { close(); });
+  FTrayMenu->addAction(QtFromGbk(FormTexts::TrayQuit), this, [this] { close(); });
   RzTrayIcon1->setContextMenu(FTrayMenu);
   FTrayWatch = new QTimer(this);
   FTrayWatch->setInterval(2000);
-  connect(FTrayWatch, &QTimer::timeout, this, &TfrmMain::WatchTray);
+  connect(FTrayWatch, &QTimer::timeout, this, [this] {
+    if (isVisible())
+      FTrayWatch->stop();
+    else
+      FLogic->TrayChanged();
+  });
   // Without a notification area the icon stays hidden and minimizing keeps the taskbar
   // button, or the program could not be brought back.
   if (QSystemTrayIcon::isSystemTrayAvailable()) RzTrayIcon1->show();
@@ -257,244 +266,135 @@ void TfrmMain::BuildTrayIcon() {
 void TfrmMain::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
-  if (!RzTrayIcon1->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) return;
-  // Hidden after the state change has been handled, so the window manager sees both.
+  // Handled after the state change has been, so the window manager sees both.
   QTimer::singleShot(0, this, [this] {
-    if (!isMinimized()) return;
-    hide();
-    FTrayWatch->start();
+    if (isMinimized()) FLogic->Minimized();
   });
 }
 
-void TfrmMain::WatchTray() {
-  if (isVisible()) {
-    FTrayWatch->stop();
-    return;
-  }
-  // The notification area went away (its panel quit) while the form hid in it: the taskbar
-  // button comes back, or nothing would be left to bring the form back with.
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    FTrayWatch->stop();
-    showMinimized();
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (FLogic->CloseRequested())
+    event->accept();
+  else
+    event->ignore();
+}
+
+TDirectoryEdit* TfrmMain::Field(TFormField field) const {
+  switch (field) {
+    case TFormField::SrcPath: return edSrcPath;
+    case TFormField::SzSrcPath: return edSzSrcPath;
+    case TFormField::DesPath: return edDesPath;
+    case TFormField::SzDesPath: return edSzDesPath;
+    default: return nullptr;
   }
 }
 
-void TfrmMain::RestoreFromTray() {
+// --- TFormView ---
+
+std::string TfrmMain::FieldText(TFormField field) {
+  if (field == TFormField::Interval) return GbkFromQt(edInternal->text());
+  return GbkFromQt(Field(field)->text());
+}
+
+void TfrmMain::SetFieldText(TFormField field, const std::string& text) {
+  if (field == TFormField::Interval)
+    edInternal->setText(QtFromGbk(text));
+  else
+    Field(field)->setText(QtFromGbk(text));
+}
+
+bool TfrmMain::MakeIndexChecked() { return RadioButton1->isChecked(); }
+
+void TfrmMain::SetMakeIndexChecked(bool on) {
+  RadioButton1->setChecked(on);
+  RadioButton2->setChecked(!on);
+}
+
+void TfrmMain::SetRunButtonEnabled(bool on) { Button2->setEnabled(on); }
+
+bool TfrmMain::RunButtonEnabled() { return Button2->isEnabled(); }
+
+void TfrmMain::SetSettingsEnabled(bool on) { Panel2->setEnabled(on); }
+
+void TfrmMain::SetTimer(bool running, int intervalMs) {
+  if (running)
+    Timer1->start(intervalMs);  // (re)starts the count
+  else
+    Timer1->stop();
+}
+
+void TfrmMain::SetStatus(const std::string& text) { RzMStatus->setText(QtFromGbk(text)); }
+
+std::string TfrmMain::Status() { return GbkFromQt(RzMStatus->text()); }
+
+void TfrmMain::SetStatusHighlighted(bool on) { RzMStatus->SetHighlighted(on); }
+
+int TfrmMain::LogLineCount() { return meLog->LineCount(); }
+
+void TfrmMain::LogClear() { meLog->ClearLines(); }
+
+void TfrmMain::LogAdd(const std::string& line) {
+  QString text = QtFromGbk(line);
+  // A message may hold line breaks of its own; each becomes a line of the log.
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  meLog->AddLine(text);
+}
+
+void TfrmMain::ShowError(const std::string& title, const std::string& text) {
+  FHooks.ShowError(this, QtFromGbk(title), QtFromGbk(text));
+}
+
+void TfrmMain::ShowWarning(const std::string& title, const std::string& text) {
+  FHooks.ShowWarning(this, QtFromGbk(title), QtFromGbk(text));
+}
+
+void TfrmMain::OpenDocument(const std::string& document) {
+  FHooks.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(document)));
+}
+
+std::string TfrmMain::ChooseFolder(const std::string& title, const std::string& start) {
+  const QString chosen = FHooks.ChooseDirectory(this, QtFromGbk(title), QString::fromStdString(start));
+  return chosen.isEmpty() ? std::string() : QDir::cleanPath(chosen).toStdString();
+}
+
+bool TfrmMain::TrayAvailable() {
+  return RzTrayIcon1->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TfrmMain::HideToTray() {
+  hide();
+  FTrayWatch->start();
+}
+
+void TfrmMain::RestoreWindow() {
   FTrayWatch->stop();
   showNormal();
   raise();
   activateWindow();
 }
 
-void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (FClosing) {  // a second close while the first waits for the run
-    event->ignore();
-    return;
-  }
-  FClosing = true;
-  ApplyTimer();
-  Panel2->setEnabled(false);
-  WaitForRun();
-  FIniFile.reset();
-  RzTrayIcon1->hide();
-  event->accept();
+void TfrmMain::ShowMinimized() {
+  FTrayWatch->stop();
+  showMinimized();
 }
 
-void TfrmMain::WaitForRun() {
-  if (!FUniteThread) return;
-  FUniteThread->Terminate();
-  QEventLoop wait;
-  FRunEndWait = &wait;
-  wait.exec();
-  FRunEndWait = nullptr;
+void TfrmMain::CloseWindow() { close(); }
+
+void TfrmMain::HideTrayIcon() { RzTrayIcon1->hide(); }
+
+void TfrmMain::Post(std::function<void()> op) {
+  QMetaObject::invokeMethod(
+      &FWakes,
+      [op = std::move(op), mark = TWakeMark()] {
+        WakeAcquire();
+        op();
+        // The poster may be the one that frees what the op used, once Qt has let go of it.
+        WakeRelease();
+      },
+      Qt::QueuedConnection);
 }
 
-void TfrmMain::RunFinished() {
-  FUniteThread = nullptr;
-  if (FRunReport) {
-    try {
-      WriteRunReport(FPlatform, FRunReportPath, *FRunReport);
-    } catch (const EFailure& failure) {
-      // Nobody reads a box at an unattended form: the status text tells, as for a run's failure.
-      RzMStatus->setText(QtFromGbk(Texts::ErrorCaption + Texts::CannotWriteReport + FRunReportPath + " " +
-                                   failure.Message()));
-    }
-    FRunReport.reset();
-  }
-  if (FRunEndWait) FRunEndWait->quit();
-}
-
-void TfrmMain::Guarded(const std::function<void()>& handler, bool fromTimer) {
-  try {
-    handler();
-  } catch (const EFailure& failure) {
-    // A tick that fails while the box of an earlier failure is still open adds no second box:
-    // a bad LASTFILETIME would otherwise pile one up every interval.
-    if (fromTimer && FErrorBoxOpen) return;
-    ShowFailure(failure.Message());
-  } catch (const std::exception& failure) {
-    if (fromTimer && FErrorBoxOpen) return;
-    ShowFailure(failure.what());
-  }
-}
-
-void TfrmMain::ShowFailure(const std::string& message) {
-  FErrorBoxOpen = true;
-  FHooks.ShowError(this, QtFromGbk(ProgramTitle(FPlatform.ProgramPath())),
-                   QtFromGbk(ErrorBoxText(message)));
-  FErrorBoxOpen = false;
-}
-
-int TfrmMain::LogLineCount() const { return meLog->LineCount(); }
-
-// --- Timer1 ---
-
-void TfrmMain::SetTimerEnabled(bool on) {
-  FTimerOn = on;
-  ApplyTimer();
-}
-
-void TfrmMain::SetTimerInterval(int ms) {
-  FIntervalMs = ms;
-  ApplyTimer();
-}
-
-void TfrmMain::ApplyTimer() {
-  // QTimer ticks without pause at 0; here 0 means no ticks at all.
-  if (FTimerOn && FIntervalMs > 0 && !FClosing)
-    Timer1->start(FIntervalMs);  // (re)starts the count
-  else
-    Timer1->stop();
-}
-
-std::array<TfrmMain::TRootSetting, 4> TfrmMain::RootSettings() {
-  return {{{Texts::KeySrc, edSrcPath, &FSrcPath, &TRunSettings::SrcPath},
-           {Texts::KeyDes, edDesPath, &FDesPath, &TRunSettings::DesPath},
-           {Texts::KeySzSrc, edSzSrcPath, &FSzSrcPath, &TRunSettings::SzSrcPath},
-           {Texts::KeySzDes, edSzDesPath, &FSzDesPath, &TRunSettings::SzDesPath}}};
-}
-
-// --- Handlers ---
-
-void TfrmMain::FormCreate() {
-  FIniFile = std::make_unique<TIniFile>(FPlatform, SettingsPathFor(FPlatform.ProgramPath()));
-  const TRunSettings saved = TRunSettings::Read(*FIniFile);
-  // Settings that cannot be read whole are not shown as empty ones, nor run by the timer.
-  if (FIniFile->ReadError() == kErrInvalidData) {
-    SetTimerInterval(0);
-    throw EFailure(Texts::CannotReadSettings + FIniFile->FileName() + " " + FIniFile->ReadErrorText());
-  }
-
-  for (const TRootSetting& root : RootSettings()) {
-    root.Field->setText(QtFromGbk(saved.*root.Saved));
-    *root.Path = GbkFromQt(root.Field->text());
-  }
-
-  edInternal->setText(QtFromGbk(FIniFile->ReadString(Option(), Texts::KeyInternal, "1")));
-  std::int32_t minutes = 0;
-  try {
-    minutes = StrToInt(GbkFromQt(edInternal->text()));
-  } catch (const EFailure&) {
-    // No interval was configured that could be trusted: no timed runs until the next start
-    // (the execute-now button still works, and a run's end does not switch ticks on).
-    SetTimerInterval(0);
-    throw;
-  }
-  SetTimerInterval(MinutesToIntervalMs(minutes));
-
-  FMakeIndex = saved.MakeIndex;
-  RadioButton1->setChecked(FMakeIndex);
-  RadioButton2->setChecked(!FMakeIndex);
-
-  CheckLastFileTime(*FIniFile, FPlatform.Now());
-}
-
-void TfrmMain::Button1Click() {
-  if (!FIniFile) return;
-  // Checked before anything is written: saved, a text that is no interval would switch timed
-  // runs off at the next start, without a sign until then.
-  const std::string interval = GbkFromQt(edInternal->text());
-  if (!IsIntervalText(interval)) throw EFailure(Fmt(Texts::BadInterval, interval));
-  // Each key is written before its field is taken over, so a failing write leaves the
-  // form's paths as they were for that key and every later one.
-  for (const TRootSetting& root : RootSettings()) {
-    const std::string text = GbkFromQt(root.Field->text());
-    FIniFile->WriteString(Option(), root.Key, text);
-    *root.Path = text;
-  }
-  FIniFile->WriteString(Option(), Texts::KeyInternal, std::string(Trim(interval)));
-  if (RadioButton1->isChecked()) {
-    FIniFile->WriteInteger(Option(), Texts::KeyIndex, 1);
-    FMakeIndex = true;
-  } else {
-    FIniFile->WriteInteger(Option(), Texts::KeyIndex, 0);
-    FMakeIndex = false;
-  }
-}
-
-void TfrmMain::Timer1Timer() {
-  // One run at a time: a tick or click already queued when a run began starts nothing.
-  if (FUniteThread || FClosing || !FIniFile) return;
-  CheckLastFileTime(*FIniFile, FPlatform.Now());
-  StartUnite();
-}
-
-void TfrmMain::StartUnite() {
-  SetTimerEnabled(false);
-  Button2->setEnabled(false);
-  auto* run = new TUniteThread(FPlatform, *FHost);
-  // The saved roots, not the fields: a folder chosen in a field is not the run's until saved.
-  TRunSettings{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMakeIndex}.HandTo(*run);
-  run->FStageAhead = true;
-  FRunReportPath = ReportPathFor(FPlatform, FIniFile->ReadString(Option(), Texts::KeyReport, ""));
-  if (!FRunReportPath.empty()) FRunReport = std::make_unique<TRunReport>(FPlatform.Now());
-  run->FReport = FRunReport.get();
-  FUniteThread = run;
-  try {
-    run->Start();
-  } catch (...) {
-    // No thread: the run never began, so the form goes back to idle itself.
-    FUniteThread = nullptr;
-    FRunReport.reset();
-    delete run;
-    SetTimerEnabled(true);
-    Button2->setEnabled(true);
-    throw;
-  }
-}
-
-void TfrmMain::edSrcPathKeyPress(TDirectoryEdit&, char16_t& key) {
-  // Folders are chosen with the browse button; typing is not a way to name one.
-  key = 0;
-}
-
-void TfrmMain::RadioButton1Click() { FMakeIndex = true; }
-
-void TfrmMain::RadioButton2Click() { FMakeIndex = false; }
-
-void TfrmMain::RzMStatusClick() {
-  const std::string path = DayLogPath(FPlatform, FPlatform.Now());
-  if (!FPlatform.FileExists(path)) return;
-  FHooks.OpenDocument(QUrl::fromLocalFile(QString::fromStdString(FPlatform.HostPath(path))));
-  RzMStatus->setText(QString());
-}
-
-void TfrmMain::edDirectoryBrowse(TDirectoryEdit& sender) {
-  const std::string current = GbkFromQt(sender.text());
-  std::string start;
-  if (!current.empty() && FPlatform.DirectoryExists(current)) {
-    start = FPlatform.HostPath(current);
-  } else {
-    // The current drive: the root of the drive the working folder lies on.
-    const std::string here = FPlatform.DrivePath(QDir::currentPath().toStdString());
-    start = FPlatform.HostPath(here.substr(0, 2) + "\\");
-  }
-  const QString chosen =
-      FHooks.ChooseDirectory(this, QtFromGbk(Texts::SelectDirectory), QString::fromStdString(start));
-  if (chosen.isEmpty()) return;
-  std::string folder = FPlatform.DrivePath(QDir::cleanPath(chosen).toStdString());
-  // No trailing backslash, except on a drive's root ("C:\").
-  while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
-  sender.setText(QtFromGbk(folder));
+void TfrmMain::ServeUntil(const std::function<bool()>& done) {
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }

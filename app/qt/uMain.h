@@ -1,16 +1,18 @@
 #pragma once
-// TfrmMain: the program's only form. It loads and saves section OPTION of the settings file,
-// starts merge runs from its timer and its execute-now button, shows the run's log and its
-// last failure, and keeps the program reachable from the notification area while minimized.
+// TfrmMain: the program's only form, drawn with Qt. Its behaviour is TFormLogic's; this class
+// is the view: it lays out the controls, passes their events to the logic and does what the
+// logic asks of them.
 
+#include <QObject>
 #include <QWidget>
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
-class QEventLoop;
+#include "FormLogic.h"
+#include "FormView.h"
+
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -23,18 +25,14 @@ class QUrl;
 
 class TBlinkText;
 class TDirectoryEdit;
-class TIniFile;
 class TLogBox;
 class TPlatform;
-class TQtHost;
-class TRunReport;
-class TUniteThread;
-struct TRunSettings;
 
 // What the form asks of the desktop. Each has a real default; tests put their own in.
 struct TFormHooks {
-  // Shows a handler's failure in a modal box with a stop icon.
+  // Shows a handler's failure (stop icon) or a warning in a modal box.
   std::function<void(QWidget* parent, const QString& title, const QString& text)> ShowError;
+  std::function<void(QWidget* parent, const QString& title, const QString& text)> ShowWarning;
   // Opens a document with the desktop's viewer; the answer is ignored.
   std::function<bool(const QUrl& document)> OpenDocument;
   // Modal folder dialog: the chosen host folder, empty on Cancel.
@@ -42,7 +40,7 @@ struct TFormHooks {
       ChooseDirectory;
 };
 
-class TfrmMain final : public QWidget {
+class TfrmMain final : public QWidget, public TFormView {
   Q_OBJECT
 
  public:
@@ -75,31 +73,37 @@ class TfrmMain final : public QWidget {
   QTimer* Timer1;
   QSystemTrayIcon* RzTrayIcon1;
 
-  // --- Handlers. They throw EFailure; the components' signals reach them through a guard
-  // that shows the failure in the error box. ---
-  void FormCreate();
-  void Button1Click();
-  void Timer1Timer();  // a tick of Timer1 and a click of Button2
-  void edSrcPathKeyPress(TDirectoryEdit& sender, char16_t& key);
-  void RadioButton1Click();
-  void RadioButton2Click();
-  void RzMStatusClick();
-  // The browse button or Alt+Down of a directory field.
-  void edDirectoryBrowse(TDirectoryEdit& sender);
-
-  // --- State, as the handlers left it ---
-  const std::string& SrcPath() const { return FSrcPath; }
-  const std::string& DesPath() const { return FDesPath; }
-  const std::string& SzSrcPath() const { return FSzSrcPath; }
-  const std::string& SzDesPath() const { return FSzDesPath; }
-  bool MakeIndex() const { return FMakeIndex; }
+  TFormLogic& Logic() { return *FLogic; }
   // A run is in progress.
-  bool Running() const { return FUniteThread != nullptr; }
-  // Timer1 is switched on (it ticks only with an interval above 0).
-  bool TimerEnabled() const { return FTimerOn; }
-  int TimerIntervalMs() const { return FIntervalMs; }
-  // Lines in the form log.
-  int LogLineCount() const;
+  bool Running() const { return FLogic->Running(); }
+
+  // --- TFormView ---
+  std::string FieldText(TFormField field) override;
+  void SetFieldText(TFormField field, const std::string& text) override;
+  bool MakeIndexChecked() override;
+  void SetMakeIndexChecked(bool on) override;
+  void SetRunButtonEnabled(bool on) override;
+  bool RunButtonEnabled() override;
+  void SetSettingsEnabled(bool on) override;
+  void SetTimer(bool running, int intervalMs) override;
+  void SetStatus(const std::string& text) override;
+  std::string Status() override;
+  void SetStatusHighlighted(bool on) override;
+  int LogLineCount() override;
+  void LogClear() override;
+  void LogAdd(const std::string& line) override;
+  void ShowError(const std::string& title, const std::string& text) override;
+  void ShowWarning(const std::string& title, const std::string& text) override;
+  void OpenDocument(const std::string& document) override;
+  std::string ChooseFolder(const std::string& title, const std::string& start) override;
+  bool TrayAvailable() override;
+  void HideToTray() override;
+  void RestoreWindow() override;
+  void ShowMinimized() override;
+  void CloseWindow() override;
+  void HideTrayIcon() override;
+  void Post(std::function<void()> op) override;
+  void ServeUntil(const std::function<bool()>& done) override;
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -107,70 +111,20 @@ class TfrmMain final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The four root settings, each with its key, its directory field, the path the form
-  // hands to runs and its value among the loaded settings, in the order they are loaded
-  // and saved.
-  struct TRootSetting {
-    const std::string& Key;
-    TDirectoryEdit* Field;
-    std::string* Path;
-    std::string TRunSettings::*Saved;
-  };
-  std::array<TRootSetting, 4> RootSettings();
-
-  friend class TQtHost;
-
   void BuildControls();
   void BuildTrayIcon();
   // Places the panels and controls for the form's size: the log box and the path fields take
   // what the form has beyond its first size.
   void LayOut();
-  // Runs a handler; a failure ends it and is shown in the error box.
-  void Guarded(const std::function<void()>& handler, bool fromTimer = false);
-  void ShowFailure(const std::string& message);
-  void StartUnite();
-  void SetTimerEnabled(bool on);
-  void SetTimerInterval(int ms);
-  void ApplyTimer();
-  // Called on the main thread when the run's body has ended.
-  void RunFinished();
-  // Asks a run in progress to stop and serves its hand-overs until it has ended.
-  void WaitForRun();
-  void RestoreFromTray();
-  void WatchTray();
+  TDirectoryEdit* Field(TFormField field) const;
 
   TPlatform& FPlatform;
   TFormHooks FHooks;
-  std::unique_ptr<TQtHost> FHost;
-
-  std::unique_ptr<TIniFile> FIniFile;
-  std::string FSrcPath;
-  std::string FDesPath;
-  std::string FSzSrcPath;
-  std::string FSzDesPath;
-  bool FMakeIndex = false;
-  TUniteThread* FUniteThread = nullptr;
-
-  bool FTimerOn = true;     // Timer1 runs from creation...
-  int FIntervalMs = 1000;   // ...with its initial interval, until the settings are loaded
-  bool FClosing = false;
-  bool FErrorBoxOpen = false;
-  QEventLoop* FRunEndWait = nullptr;
+  std::unique_ptr<TFormLogic> FLogic;
+  QTimer* FBlink = nullptr;      // the status text's blinking
   QTimer* FTrayWatch = nullptr;  // while hidden in the notification area
   QMenu* FTrayMenu = nullptr;
-  // The report of the run in progress and where it goes, when the settings name a file.
-  std::unique_ptr<TRunReport> FRunReport;
-  std::string FRunReportPath;
+  // The receiver of what is posted to the main thread. Declared after the logic, it goes
+  // first: a post still queued for a logic that is gone is dropped with it.
+  QObject FWakes;
 };
-
-// The text of the error box for a failure's message: a "." is added when the last byte sorts
-// after "." (so a message ending in "." or "!" gets none).
-std::string ErrorBoxText(const std::string& message);
-
-// The timer interval for a number of minutes: 0 (no timed runs) for 0 or less, capped at the
-// longest interval the timer can count.
-int MinutesToIntervalMs(long long minutes);
-
-// Whether the form saves `text` as the interval: a whole number of minutes from 0 (no timed
-// runs) to 35791, the longest interval the timer can count, digits alone around blanks.
-bool IsIntervalText(const std::string& text);

@@ -1,17 +1,18 @@
 #pragma once
-// The form's side of a run: hand-overs from the worker run on the main thread while the
-// worker waits, and the run's reports land in the form's controls.
-
-#include <QObject>
+// The form's side of a run: the run's hand-overs run on the form's main thread while the
+// worker waits, and what the run shows lands in the form's controls.
 
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "UniteHost.h"
 
-class TfrmMain;
+class TFormLogic;
+class TFormView;
 
 // The calls workers have handed to the main thread and not yet seen answered. Safe for
 // concurrent use.
@@ -45,18 +46,17 @@ class THandOvers final {
   bool FWakeDue = false;        // a wake is posted and not yet served
 };
 
-class TQtHost final : public TUniteHost {
+class TFormHost final : public TUniteHost {
  public:
-  explicit TQtHost(TfrmMain& form) : FForm(form) {}
+  // Made on the main thread, which the hand-overs go to.
+  TFormHost(TFormLogic& logic, TFormView& view);
 
-  // From a worker: runs `op` on the form's thread and waits; an exception thrown by `op` is
-  // thrown again here. On the form's thread itself: runs `op` in place.
+  // From a worker: runs `op` on the main thread and waits; an exception thrown by `op` is
+  // thrown again here. On the main thread itself: runs `op` in place.
   void Synchronize(const std::function<void()>& op) override;
 
   int LogLineCount() override;
   void LogClear() override;
-  // Adds the line at the end of meLog (CR LF inside it starts new lines); the box scrolls to
-  // it by the end of the frame.
   void LogAdd(const std::string& line) override;
   void SetStatus(const std::string& text) override;
   // On: Timer1 counts a full interval from now (an interval of 0 gives no ticks).
@@ -70,9 +70,8 @@ class TQtHost final : public TUniteHost {
   // Has Serve() run on the main thread when its event loop comes to it.
   void PostWake();
 
-  TfrmMain& FForm;
+  TFormLogic& FLogic;
+  TFormView& FView;
+  const std::thread::id FMainThread;
   THandOvers FHandOvers;
-  // The wakes' receiver on the main thread; with the host gone, a wake still queued is
-  // dropped.
-  QObject FWakes;
 };
