@@ -9,9 +9,10 @@
 #include "Failure.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "RunReport.h"
 #include "RunSettings.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
 

@@ -18,6 +18,7 @@
 #include "Headless.h"
 #include "HomeFolder.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 
 namespace {
 

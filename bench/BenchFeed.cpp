@@ -14,7 +14,7 @@
 
 #include "Convert.h"
 #include "Index.h"
-#include "Texts.h"
+#include "RunTexts.h"
 
 namespace bench {
 

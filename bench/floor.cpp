@@ -29,7 +29,7 @@
 #include "BenchFeed.h"
 #include "Convert.h"
 #include "Index.h"
-#include "Texts.h"
+#include "RunTexts.h"
 
 namespace {
 

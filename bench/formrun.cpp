@@ -28,6 +28,7 @@
 #include "Clock.h"
 #include "Failure.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "QtText.h"
 #include "uMain.h"
 

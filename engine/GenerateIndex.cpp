@@ -11,7 +11,7 @@
 #include "Index.h"
 #include "Lines.h"
 #include "Platform.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace {

@@ -6,8 +6,9 @@
 
 #include "Failure.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "RunReport.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
 
@@ -83,6 +84,19 @@ void TUniteThread::ReportFailure(const EFailure& failure) {
   LogToForm();
   SetStatus(Texts::ErrorCaption + failure.Message());
 }
+
+void TUniteThread::Log(const std::string& message) {
+  FMessage = message;
+  LogToForm();
+}
+
+void TUniteThread::Refuse(const std::string& reason, const std::string& path) {
+  if (!FRefused.insert(path).second) return;
+  if (FReport) FReport->Refused(reason, path);
+  Log(reason + path);
+}
+
+void TUniteThread::Fail(const EFailure& failure) { ReportFailure(failure); }
 
 TUniteThread::TItemGuard TUniteThread::Working(bool composite, const std::string& market, const std::string& code) {
   FItem = {composite, market, code};

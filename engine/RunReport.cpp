@@ -6,7 +6,8 @@
 #include "Convert.h"
 #include "Failure.h"
 #include "Platform.h"
-#include "uUniteThread.h"
+#include "ProgramFiles.h"
+#include "RunTerms.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 #include "Index.h"
 #include "IniFile.h"
 #include "Lines.h"
+#include "MirrorCopies.h"
 #include "Platform.h"
 #include "RunReport.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace {
@@ -53,12 +54,10 @@ void TUniteThread::UniteIndexCodes() {
     const TItemGuard item = Working(true, market, code);
     try {
       UniteIndexCode(market, code);
-    } catch (const EStopped&) {
-      break;  // the composites left are built by the next run
-    } catch (const EFailure& failure) {
-      ReportFailure(failure);
-    } catch (const std::exception& failure) {
-      ReportFailure(failure.what());
+    } catch (...) {
+      const std::optional<EFailure> failure = FailureOf(std::current_exception());
+      if (!failure) break;  // stopped: the composites left are built by the next run
+      ReportFailure(*failure);
     }
   }
 }
@@ -80,7 +79,7 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
 
   const std::string drive = FSrcPath.substr(0, 2);
   const std::string composite = target + "\\" + code + kTextExtension;
-  const std::vector<std::string> mirrors = MirrorsOf(market);
+  const std::vector<std::string> mirrors = FMirrorCopies->MirrorsOf(market);
 
   // A failure to load it goes to the caller: no file of this code is touched.
   TIndex templateIndex(FPlatform, FSrcPath + "\\" + kTemplateCode + kIndexExtension, false, &FStop);
@@ -93,19 +92,17 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
       AppendTextFile(composite, drive + FieldText(record.TextFile), FieldText(record.Title));
     }
     for (const std::string& mirror : mirrors)
-      CopyToMirror(composite, mirror + "\\" + code + kTextExtension);
+      FMirrorCopies->CopyToMirror(composite, mirror + "\\" + code + kTextExtension);
     if (FMakeIndex) {
       const std::string dir = DirectoryPart(composite);
       GenerateIndex(dir, code, market == kMarketSh ? std::uint8_t{0} : std::uint8_t{2});
       for (const std::string& mirror : mirrors)
-        CopyToMirror(dir + "\\" + code + kIndexExtension, mirror + "\\" + code + kIndexExtension);
+        FMirrorCopies->CopyToMirror(dir + "\\" + code + kIndexExtension, mirror + "\\" + code + kIndexExtension);
     }
-  } catch (const EStopped&) {
-    throw;
-  } catch (const EFailure& failure) {
-    ReportFailure(failure);
-  } catch (const std::exception& failure) {
-    ReportFailure(failure.what());
+  } catch (...) {
+    const std::optional<EFailure> failure = FailureOf(std::current_exception());
+    if (!failure) throw;
+    ReportFailure(*failure);
   }
   // Last, whatever happened to the composite; a save error is reported by the caller.
   templateIndex.Release();
@@ -139,9 +136,9 @@ void TUniteThread::AppendTextFile(const std::string& target, const std::string& 
     TLines lines = LoadLines(FPlatform, target);
     lines.AddAll(LoadLines(FPlatform, source));
     SaveLines(FPlatform, target, lines);
-  } catch (const EFailure& failure) {
-    ReportFailure(failure);
-  } catch (const std::exception& failure) {
-    ReportFailure(failure.what());
+  } catch (...) {
+    const std::optional<EFailure> failure = FailureOf(std::current_exception());
+    if (!failure) throw;
+    ReportFailure(*failure);
   }
 }

@@ -10,10 +10,11 @@
 #include "Failure.h"
 #include "Index.h"
 #include "Lines.h"
+#include "MirrorCopies.h"
 #include "Platform.h"
 #include "RunReport.h"
-#include "StageMark.h"
-#include "Texts.h"
+#include "RunTexts.h"
+#include "Staging.h"
 #include "uUniteThread.h"
 
 namespace {
@@ -112,8 +113,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
   const std::string mark = stageDir + kPendingMark;
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
   if (FMarket == kMarketSh && code == kTemplateCode) {
-    DropSpareMark();
-    FSpareMark = mark;
+    FStaging->StockDone(mark);
     return;
   }
   const TItemGuard item = Working(false, FMarket, code);
@@ -123,7 +123,6 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
     const std::string stagingIndex = stageDir + "\\" + code + kIndexExtension;
     const std::string textPath = target + "\\" + code + kTextExtension;
-    const std::vector<std::string> mirrors = MirrorsOf(FMarket);
 
     const bool merged = FPlatform.FileExists(stagingIndex);
     if (merged) {
@@ -146,7 +145,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
       WriteWholeFile(FPlatform, textPath, TitlePass(merge));
-      CopyToMirrors(textPath, mirrors, code + kTextExtension);
+      FMirrorCopies->CopyToMirrors(textPath, FMarket, code + kTextExtension);
       index.Release();
     } else {
       // Nothing merged for this stock: the titles of the stock before it must not name the
@@ -156,7 +155,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
 
     if (FMakeIndex) {
       GenerateIndex(target, code, FMarket == kMarketSz ? std::uint8_t{2} : std::uint8_t{0});
-      CopyToMirrors(target + "\\" + code + kIndexExtension, mirrors, code + kIndexExtension);
+      FMirrorCopies->CopyToMirrors(target + "\\" + code + kIndexExtension, FMarket, code + kIndexExtension);
     }
 
     // A stock whose staging index was missing (its copy failed) wrote no text: it is not
@@ -168,15 +167,12 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     // Done: the next run need not come back to this stock. The mark is not deleted here but
     // becomes the next stock's, so that a run deletes no file per stock; a process stopped
     // before that costs one more merge of the same files, nothing else.
-    DropSpareMark();
-    FSpareMark = mark;
-  } catch (const EStopped&) {
-    // Left as it stands for the next run, which the mark brings it back to.
-  } catch (const EFailure& failure) {
-    ReportFailure(failure);
-  } catch (const std::exception& failure) {
-    // Out of memory on a huge section, say: one stock must never end the run.
-    ReportFailure(failure.what());
+    FStaging->StockDone(mark);
+  } catch (...) {
+    // One stock never ends the run, whatever stopped it (out of memory on a huge section,
+    // say). Stopped by a stop request, it is left as it stands for the next run, which its
+    // mark brings it back to.
+    if (const std::optional<EFailure> failure = FailureOf(std::current_exception())) ReportFailure(*failure);
   }
 }
 

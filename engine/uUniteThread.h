@@ -1,7 +1,13 @@
 #pragma once
-// TUniteThread: one merge run over both markets, on a worker thread of its own. It stages
-// the stocks waiting in each source root, merges their sections into texts, builds the
-// market-index composites, generates indexes and logs every step through its host.
+// TUniteThread: one merge run over both markets, on a worker thread of its own. It builds
+// the market-index composites, stages the stocks waiting in each source root, merges their
+// sections into texts, generates indexes and logs every step through its host.
+//
+// The run's own state lies with small owners, each in its own file: the claims on its
+// folders and the settings it refuses (RunClaims), the staging of a market's stocks and
+// their pending marks (Staging), the copies into the mirrors and the copies still owed
+// (MirrorCopies). This class keeps the run context, the thread, the run's frame, the market
+// loop, and the merge, composite, index and log operations that use the context.
 
 #include <atomic>
 #include <chrono>
@@ -14,53 +20,23 @@
 #include "Failure.h"
 #include "IniFile.h"
 #include "Lines.h"
-
+#include "RunTerms.h"
+#include "RunVoice.h"
 #include "StopSignal.h"
 
-class TFolderListing;
-class TFolderLock;
-class TMirrorBacklog;
-class TRunReport;
+class TMirrorCopies;
 class TPlatform;
-struct TDateTime;
-struct TFindEntry;
+class TRunClaims;
+class TRunReport;
+class TStaging;
 class TUniteHost;
-class TWorkAhead;
+struct TDateTime;
+struct TRunFolders;
 
-// The hidden file through which a run claims each folder it writes in.
-inline const std::string kRunLockName = ".~lorvane.run.lock";
-// The folder of each source root that holds its stocks' stages: {source}\DATA\{code}.
-inline const std::string kArchiveFolder = "DATA";
-// The extension of merged texts and composites; their name without it is the code.
-inline const std::string kTextExtension = ".txt";
-// The Shanghai code whose index is the composites' template rather than a stock.
-inline const std::string kTemplateCode = "000001";
-// The markets as FMarket names them, and the tags by which a mirror or a composite code
-// (a name in its settings section) belongs to one.
-inline const std::string kMarketSh = "1";
-inline const std::string kMarketSz = "2";
-inline const std::string kTagSh = "SH";
-inline const std::string kTagSz = "SZ";
-
-// A stop request ended a wait for a busy file: the stock or composite at hand is left as it
-// stands, unreported, for the next run.
-class EStopped final : public EFailure {
- public:
-  EStopped() : EFailure("stopped") {}
-};
-
-// How a run ended, for a host that must tell its caller.
-enum class TRunOutcome {
-  Ran,      // the run went through (its failures, if any, were reported)
-  Busy,     // another run works on one of its folders: nothing was touched
-  Refused,  // its settings would turn it on its own feed, or a folder's claim is blocked by
-            // a stranger's entry: nothing was touched
-};
-
-class TUniteThread {
+class TUniteThread final : private TRunVoice {
  public:
   TUniteThread(TPlatform& fs, TUniteHost& host);
-  ~TUniteThread();
+  ~TUniteThread() override;
   TUniteThread(const TUniteThread&) = delete;
   TUniteThread& operator=(const TUniteThread&) = delete;
 
@@ -93,10 +69,10 @@ class TUniteThread {
   // wait under way. Safe from any thread and from a signal handler.
   void Terminate() noexcept { FStop.Raise(); }
   bool Terminated() const { return FStop.Raised(); }
-  TRunOutcome Outcome() const { return FOutcome; }
+  TRunOutcome Outcome() const;
   // Why a run that found another at work did not start (GBK), naming the folder and, when
   // it can be told, the process.
-  const std::string& BusyNotice() const { return FBusyNotice; }
+  const std::string& BusyNotice() const;
   // How many run objects exist now: a run started with Start() is gone once its thread has
   // released it (a closing form, and tests, can wait for this to reach zero).
   static int Alive();
@@ -108,19 +84,10 @@ class TUniteThread {
   void ListIndexFiles(const std::string& dir, std::vector<std::string>& list);
   bool HasSubFiles(const std::string& dir, const std::string& code);
   void StageStock(const std::string& code, const std::string& source, const std::string& target);
-  // Staging is these two, in turn: the stock's sections into its stage folder, with its
-  // pending mark made from `spare` (a finished stock's mark, or empty), which touches no part
-  // of the run that the merge uses and so may run beside a merge; then a copy of its index.
-  void StageSections(const std::string& code, const std::string& source, std::string spare);
-  void CopyStagingIndex(const std::string& code, const std::string& source);
   void CheckDataDir(const std::string& code, const std::string& source);
   void DeleteIfExists(const std::string& path);
+  // Copies a file over another; the outcome is nobody's business.
   void CopyFileOver(const std::string& from, const std::string& to);
-  // Copies `file` into each mirror folder as `name`: in place, or on the market's second
-  // thread while it has one. A copy's outcome is nobody's business but the backlog's, which
-  // has a failed copy made again by later runs.
-  void CopyToMirrors(const std::string& file, const std::vector<std::string>& mirrors,
-                     const std::string& name);
 
   // --- Stock text merge ---
   void UniteStock(const std::string& code, const std::string& stageDir, const std::string& target);
@@ -147,36 +114,29 @@ class TUniteThread {
   // The file that keeps the mirror copies still owed between runs.
   std::string MirrorBacklogPath();
 
-  // --- Before anything is touched ---
-  // What in the settings would make the run write into a source root, or resolve a drive
-  // against whatever the current folder is: one text naming the keys, "" when nothing.
-  std::string SettingsProblems();
-  // Claims every folder the run may write in; false (and Outcome() Busy, one log line)
-  // when another run holds one of them.
-  bool ClaimFolders();
-
  private:
-  // Settings checked, folders claimed, leftovers of killed runs removed, owed mirror copies
-  // made: false when the run must not go on.
-  bool Prepare();
-  void RemoveLeftovers();
-  void RetryMirrorCopies();
-  // Copies `from` over `to` in a mirror, telling the backlog how it went.
-  void CopyToMirror(const std::string& from, const std::string& to);
-  // Logs once per run that `path` was left alone, `reason` + path.
-  void Refuse(const std::string& reason, const std::string& path);
-  // Whether `entry`, found in `dir`, may be taken as a feed file; logs it once when not.
-  bool AcceptFeedEntry(const std::string& dir, const TFindEntry& entry);
+  // --- TRunVoice: what the run's owners may tell it ---
+  void Log(const std::string& message) override;
+  void Refuse(const std::string& reason, const std::string& path) override;
+  void Fail(const EFailure& failure) override;
+  TRunReport* Report() override { return FReport; }
+  TRunVoice& Voice() { return *this; }
 
-  // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
-  std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
-  // Puts the pending mark of a stock in place, renaming `spare` into it when there is one
-  // (Texts::CannotWrite on failure).
-  void MarkPending(const std::string& mark, std::string spare);
-  // Deletes the spare mark, if one is waiting (on the second thread while there is one).
-  void DropSpareMark() noexcept;
-  // The mirror folders of a market ("1" or "2"), in entry order.
-  std::vector<std::string> MirrorsOf(const std::string& market) const;
+  void Body();
+  // The run's steps, from reading the mirrors to the last market.
+  void Steps(std::string& archive);
+  // One market: its archive folder, then its stocks (`archive` names the folder).
+  void Market(const std::string& name, const std::string& id, const std::string& source,
+              const std::string& target, std::string& archive);
+  // The market's stocks with the second thread staging ahead and making the mirror copies.
+  void UniteMarketAhead(const std::vector<std::string>& files, const std::string& source,
+                        const std::string& target);
+  // The failure that ended the run, told: its message logged, the status caption set.
+  void ReportEnd(const EFailure& failure, const std::string& archive);
+  // The run is over: what it held is let go and the host is told, on every path.
+  void End();
+  TRunFolders Folders();
+
   // Logs a failure with LogToForm and sets the status caption to ErrorCaption + message;
   // the report counts it against the stock or composite at hand, else against the run.
   void ReportFailure(const std::string& message);
@@ -188,36 +148,21 @@ class TUniteThread {
     ~TItemGuard() { Run.FItem = {}; }
   };
   TItemGuard Working(bool composite, const std::string& market, const std::string& code);
-  void Body();
 
   TPlatform& FPlatform;
   TUniteHost& FHost;
-  // The source folder of the market being staged, searched once by ListIndexFiles; the
-  // stocks' searches are answered from it until the market ends.
-  std::unique_ptr<TFolderListing> FListing;
-  // The mark of the stock merged last, no longer needed: the next stock's staging renames it
-  // into its own mark instead of one file being deleted and another made per stock.
-  std::string FSpareMark;
-  // The second thread of the market being merged, when the run stages ahead.
-  TWorkAhead* FAhead = nullptr;
   TStopSignal FStop;
-  TRunOutcome FOutcome = TRunOutcome::Ran;
-  std::string FBusyNotice;
-  std::string FRefusedNotice;  // why the settings made the run refuse to start
   // The stock or composite that failures are reported against now; no code: the run.
   struct TItem {
     bool Composite = false;
     std::string Market, Code;
   };
   TItem FItem;
-  // The folders this run has claimed, for as long as it runs.
-  std::vector<std::unique_ptr<TFolderLock>> FClaims;
-  std::unique_ptr<TMirrorBacklog> FBacklog;
   // Paths already reported as left alone in this run: one line each per run.
   std::set<std::string> FRefused;
-  // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
-  // hold what a killed run left behind.
-  std::set<std::string> FUnfinished;
+  std::unique_ptr<TRunClaims> FClaims;
+  std::unique_ptr<TStaging> FStaging;
+  std::unique_ptr<TMirrorCopies> FMirrorCopies;
 };
 
 // The title pass: the bytes of the text saved from every line of `merge` (each followed by CR

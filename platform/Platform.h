@@ -223,18 +223,6 @@ void WriteWholeFile(TPlatform& fs, const std::string& path, std::string_view byt
 // std::filesystem::path is in the ANSI code page, which is not the platform's.)
 std::string HostPathText(const std::filesystem::path& path);
 
-// The program's folder with its trailing backslash ("Z:\OPT\LORVANE\").
-std::string ProgramDir(TPlatform& fs);
-// The settings file of a program path: upper-cased byte by byte (a to z only), every ".EXE"
-// replaced by ".INI"; a path that holds no ".EXE" gets ".INI" appended (Linux programs have
-// no extension).
-std::string SettingsPathFor(const std::string& programPath);
-// The program's title: the program file's name up to its first ".", lower case after its
-// first character.
-std::string ProgramTitle(const std::string& programPath);
-// Reads section [DRIVES] of a settings file (letter=host folder) and maps those drives.
-void LoadDrives(TPlatform& fs, const std::string& settingsPath);
-
 // The platform of the system the program runs on (POSIX or Windows), with the program
 // file's path as the system gives it for this process. `homeDir`, when not empty, is a host
 // folder that stands in for the program's folder (--home). `programName`, when not empty, is

@@ -1,6 +1,7 @@
 #pragma once
-// The program's fixed texts, in one place. They are written here in UTF-8 for the reader and
-// held as GBK at run time, as every text inside the program is.
+// The fixed texts of the runtime and of the settings file, in one place. They are written
+// here in UTF-8 for the reader and held as GBK at run time, as every text inside the program
+// is. The run's messages are in engine/RunTexts.h, the form's in app/form/FormTexts.h.
 
 #include <string>
 
@@ -29,48 +30,8 @@ inline const std::string SectionDrives = "DRIVES";
 inline const std::string SectionMirrors = Utf8ToGbk("多路径拷贝");
 inline const std::string SectionIndexCodes = Utf8ToGbk("大盘代码");
 
-// --- The run ---
-inline const std::string ErrorCaption = Utf8ToGbk("Lorvane错误");         // + message
-inline const std::string DirCreateError = Utf8ToGbk(" 目录创建错误");     // path + this
-inline const std::string DirCreateErrorCaption = Utf8ToGbk("目录创建错误");  // no blank
-inline const std::string CannotDelete = Utf8ToGbk("无法删除文件：");       // + path
-inline const std::string CannotMove = Utf8ToGbk("不能移动");              // code + this
-inline const std::string MergeStart = Utf8ToGbk("合并");                  // + code + "..."
-inline const std::string MergeDone = Utf8ToGbk("合并完毕");               // code + this
-inline const std::string FileNotFound = Utf8ToGbk("找不到文件");          // + path
-inline const std::string Ellipses = Utf8ToGbk("……………………");        // path + this
-inline const std::string GenerateStart = Utf8ToGbk("生成");               // + name + GenerateEnd
-inline const std::string GenerateEnd = Utf8ToGbk("索引");
-inline const std::string DefaultTitle = Utf8ToGbk("标题");
-inline const std::string BannerText = Utf8ToGbk("Talvik资讯就是投资者的Talvik资讯");
-// A backtick, two ideographic spaces, four blanks, one ideographic space, BannerText.
-inline const std::string BannerTail = Utf8ToGbk("`\u3000\u3000    \u3000") + BannerText;
-inline const std::string Arrow = Utf8ToGbk("→");
-inline const std::string Backtick = "`";
-
-// Our own texts for roots that are not configured, names that would leave their folder and
-// files the run must write or read to go on.
-inline const std::string MarketSh = Utf8ToGbk("上海");
-inline const std::string MarketSz = Utf8ToGbk("深圳");
-inline const std::string MarketNotConfigured = Utf8ToGbk("市场未设置原始路径或目标路径，本次不处理");  // market + this
-inline const std::string CodeSkippedNoTemplate = Utf8ToGbk("：未设置原始上海路径，无法读取大盘模板索引，跳过");  // code + this
-inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场的目标路径，跳过");  // code + this
-inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // + path
-inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
 // Why a settings file was refused for its encoding (see TIniFile).
 inline const std::string SettingsNotUtf8 = Utf8ToGbk("文件按 UTF-8 读取，但第 %s 行不是有效的 UTF-8");
 inline const std::string SettingsNotGbk = Utf8ToGbk("文件按 UTF-8 读取，但第 %s 行含有 GBK 无法表示的字符");
 inline const std::string SettingsMixed = Utf8ToGbk("文件的节名混用了 GBK 和 UTF-8 两种编码");
-inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
-
-// What a run leaves alone in a feed it does not trust, and runs that must not start.
-inline const std::string RefusedNotAFile = Utf8ToGbk("不是普通文件，未处理：");  // + path
-inline const std::string RefusedOddName = Utf8ToGbk("文件名含有无法处理的字符，未处理：");  // + path
-inline const std::string RunBusy = Utf8ToGbk("另一个运行正在使用此文件夹，本次不运行：");  // + folder
-inline const std::string RunBusyProcess = Utf8ToGbk("（进程 %s）");
-inline const std::string SettingsRefused = Utf8ToGbk("设置会让运行写入原始路径，本次不运行：");  // + problems
-inline const std::string SameOrInside = Utf8ToGbk(" 与 %s 相同或在其中");  // key + this
-inline const std::string NotAbsolute = Utf8ToGbk(" 不是绝对路径");  // DRIVES\letter + this
-inline const std::string ProblemSeparator = Utf8ToGbk("；");
-
 }  // namespace Texts

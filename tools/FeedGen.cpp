@@ -26,7 +26,7 @@
 #include "Convert.h"
 #include "FeedText.h"
 #include "Index.h"
-#include "Texts.h"
+#include "RunTexts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "Convert.h"
-#include "Texts.h"
+#include "RunTexts.h"
 
 namespace {
 

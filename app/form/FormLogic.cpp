@@ -10,9 +10,10 @@
 #include "FormTexts.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "RunReport.h"
 #include "RunSettings.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace {

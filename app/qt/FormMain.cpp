@@ -14,6 +14,7 @@
 #include "Headless.h"
 #include "HomeFolder.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "QtText.h"
 #include "uMain.h"
 

@@ -16,6 +16,7 @@
 #include "Failure.h"
 #include "HomeFolder.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "uMain.h"
 
 int main(int argc, char** argv) {

@@ -35,7 +35,7 @@
 #include "IniFile.h"
 #include "Platform.h"
 #include "TestSupport.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "BlinkText.h"
 #include "DirectoryEdit.h"
 #include "LogBox.h"

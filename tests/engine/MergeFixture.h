@@ -16,7 +16,7 @@
 #include "IndexBytes.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace mergetest {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "Lines.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include "Convert.h"
 #include "FaultyPlatform.h"
 #include "IniFile.h"
+#include "ProgramFiles.h"
 #include "TestSupport.h"
 
 using namespace testsupport;

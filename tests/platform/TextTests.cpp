@@ -6,6 +6,7 @@
 #include "Convert.h"
 #include "Lines.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "TestSupport.h"
 
 using namespace testsupport;

@@ -21,9 +21,10 @@
 #include "Index.h"
 #include "IndexBytes.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "RecordingHost.h"
 #include "TestSupport.h"
-#include "Texts.h"
+#include "RunTexts.h"
 #include "uUniteThread.h"
 
 namespace reliability {

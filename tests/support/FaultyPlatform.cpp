@@ -1,6 +1,7 @@
 #include "FaultyPlatform.h"
 
 #include "Convert.h"
+#include "ProgramFiles.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "Index.h"
 #include "IniFile.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "ToolRun.h"
 
 namespace {

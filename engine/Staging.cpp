@@ -1,0 +1,191 @@
+#include "Staging.h"
+
+#include <utility>
+
+#include "Convert.h"
+#include "Failure.h"
+#include "FolderListing.h"
+#include "Index.h"
+#include "Platform.h"
+#include "RunTexts.h"
+#include "RunTerms.h"
+#include "RunVoice.h"
+#include "WorkAhead.h"
+
+namespace {
+
+// A name as it can stand in a log line: control characters shown as \xNN, and in a name the
+// program cannot carry every byte beyond ASCII and every backslash shown so too, so that the
+// line names the entry exactly and never reads as a path through folders.
+std::string Printable(const std::string& dir, const TFindEntry& entry) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string name;
+  for (const char c : entry.Name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || (!entry.ExactName && (b >= 0x80 || c == '\\'))) {
+      name += "\\x";
+      name += kHex[b >> 4];
+      name += kHex[b & 15];
+    } else {
+      name += c;
+    }
+  }
+  return dir + "\\" + name;
+}
+
+}  // namespace
+
+std::string ArchiveFolder(const std::string& source) { return source + "\\" + kArchiveFolder; }
+
+std::string StageFolder(const std::string& source, const std::string& code) {
+  return ArchiveFolder(source) + "\\" + code;
+}
+
+bool ForceLastLevel(TPlatform& fs, const std::string& path) {
+  // The archive and the stages are real folders inside their source root, never a way out
+  // of it: a link under the name is as much a failure as a file.
+  switch (fs.EntryKind(path)) {
+    case TEntryKind::Folder: return true;
+    case TEntryKind::Missing: break;
+    default: throw EFailure(path + Texts::DirCreateError, 0, "mkdir", path);
+  }
+  const int made = fs.CreateDir(path);
+  if (made == 0) return false;  // made now: there is nothing more to ask
+  if (fs.EntryKind(path) != TEntryKind::Folder) throw EFailure(path + Texts::DirCreateError, made, "mkdir", path);
+  return true;
+}
+
+TStaging::TStaging(TPlatform& fs, TRunVoice& voice) : FPlatform(fs), FVoice(voice) {}
+
+TStaging::~TStaging() = default;
+
+bool TStaging::AcceptFeedEntry(const std::string& dir, const TFindEntry& entry) {
+  if (IsFeedFile(entry)) return true;
+  if (!entry.ExactName)
+    FVoice.Refuse(Texts::RefusedOddName, Printable(dir, entry));
+  else
+    FVoice.Refuse(Texts::RefusedNotAFile, dir + "\\" + entry.Name);
+  return false;
+}
+
+void TStaging::ListIndexFiles(const std::string& dir, std::vector<std::string>& list) {
+  list.clear();
+  // Stocks staged by an earlier run whose merge did not finish (it failed, or the program
+  // was killed): their sections already lie in the stage, so they wait without section
+  // files in the root and are taken up again.
+  FUnfinished.clear();
+  for (const TFindEntry& entry : FPlatform.FindFiles(ArchiveFolder(dir) + "\\*" + kPendingMark))
+    if (IsFeedFile(entry))
+      FUnfinished.insert(UpperAscii(entry.Name.substr(0, entry.Name.size() - kPendingMark.size())));
+  // One search of the folder answers every question of this market's staging; a search
+  // per stock would read the whole folder again for each of them.
+  FListing = std::make_unique<TFolderListing>(FPlatform, dir);
+  for (const TFindEntry& entry : FListing->Find("*" + kIndexExtension)) {
+    if (entry.Name.size() < kIndexExtension.size()) continue;
+    // Only what the feed delivered as plain files is taken; a stock with anything else
+    // among its files waits, untouched, until that is put right.
+    if (!AcceptFeedEntry(dir, entry)) continue;
+    const std::string code = entry.Name.substr(0, entry.Name.size() - kIndexExtension.size());
+    bool accepted = true;
+    const std::vector<TFindEntry> sections = FindSubFiles(dir, code);
+    for (const TFindEntry& section : sections) accepted = AcceptFeedEntry(dir, section) && accepted;
+    if (accepted && (!sections.empty() || FUnfinished.count(UpperAscii(code)))) list.push_back(entry.Name);
+  }
+}
+
+std::vector<TFindEntry> TStaging::FindSubFiles(const std::string& dir, const std::string& code) {
+  if (FListing && FListing->Dir() == dir) return FListing->Find(code + "?.sub");
+  return FPlatform.FindFiles(dir + "\\" + code + "?.sub");
+}
+
+void TStaging::StageSections(const std::string& code, const std::string& source, std::string spare) {
+  CheckDataDir(code, source);
+  const std::string stage = StageFolder(source, code);
+  // A run killed in this stock may have left a half-made copy in its stage.
+  if (FUnfinished.count(UpperAscii(code))) (void)FPlatform.RemoveLeftovers(stage);
+  // Marked before the first section leaves the root, cleared by the merge once it is done:
+  // whatever stops the stock in between, the next run finds it and merges it again.
+  MarkPending(stage + kPendingMark, std::move(spare));
+  const bool listed = FListing && FListing->Dir() == source;
+  for (const TFindEntry& entry : FindSubFiles(source, code)) {
+    // The listing admitted the stock only when all its files were feed files; whatever else
+    // turned up since is never moved.
+    if (!IsFeedFile(entry)) continue;
+    const std::string from = source + "\\" + entry.Name;
+    const std::string staged = stage + "\\" + entry.Name;
+    // An older copy in the stage gives way to the delivered file. The move is tried first,
+    // as it refuses an existing name: the stage is asked about the name only when it has one.
+    int moved = FPlatform.MoveFile(from, staged);
+    if (moved == kErrAlreadyExists) {
+      DeleteIfExists(staged);
+      moved = FPlatform.MoveFile(from, staged);
+    }
+    if (moved != 0) {
+      // Listed, then taken away by someone else before this stock's turn: a search made now
+      // would not have found it, so it is no failure of ours.
+      if (moved == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
+      throw EFailure(code + Texts::CannotMove, moved, "move", from);
+    }
+    if (listed) FListing->Forget(entry.Name);
+  }
+}
+
+void TStaging::CopyStagingIndex(const std::string& code, const std::string& source) {
+  // The index stays in the source root; the stage gets a copy for the merge to read.
+  (void)FPlatform.CopyFileOver(source + "\\" + code + kIndexExtension,
+                               StageFolder(source, code) + "\\" + code + kIndexExtension);
+}
+
+void TStaging::CheckDataDir(const std::string& code, const std::string& source) {
+  ForceLastLevel(FPlatform, StageFolder(source, code));
+}
+
+void TStaging::DeleteIfExists(const std::string& path) {
+  if (!FPlatform.FileExists(path)) return;
+  if (const int error = FPlatform.DeleteFile(path)) throw EFailure(Texts::CannotDelete + path, error, "delete", path);
+}
+
+void TStaging::EndMarket() {
+  FListing.reset();
+  DropSpareMark();
+}
+
+std::string TStaging::TakeSpareMark() { return std::exchange(FSpareMark, {}); }
+
+void TStaging::StockDone(const std::string& mark) {
+  DropSpareMark();
+  FSpareMark = mark;
+}
+
+void TStaging::MarkPending(const std::string& mark, std::string spare) {
+  if (!spare.empty()) {
+    if (FPlatform.MoveFile(spare, mark) == 0) return;
+    // This stock's mark is there already (a run stopped in it), or the spare went astray.
+    (void)FPlatform.DeleteFile(spare);
+  }
+  if (const int error = FPlatform.CreateIfMissing(mark))
+    throw EFailure(Texts::CannotWrite + mark, error, "create", mark);
+}
+
+void TStaging::DropSpareMark() noexcept {
+  if (FSpareMark.empty()) return;
+  std::string spare;
+  spare.swap(FSpareMark);
+  try {
+    // The mark's stock may still have mirror copies waiting on the second thread: the mark
+    // goes after them, so that a run killed before they are done merges the stock again.
+    if (FAhead) {
+      FAhead->Post([this, spare] {
+        try {
+          (void)FPlatform.DeleteFile(spare);
+        } catch (...) {
+          // As below: a mark left behind is one more merge, no failure of the run.
+        }
+      });
+      return;
+    }
+    (void)FPlatform.DeleteFile(spare);
+  } catch (...) {
+    // Left behind, it costs the next run one more merge of a finished stock.
+  }
+}

@@ -1,0 +1,92 @@
+#pragma once
+// TStaging: how a market's waiting stocks are found and staged. One search of the source
+// root per market answers every question of its staging; each stock's section files move
+// into its stage folder {source}\DATA\{code} beside a copy of its index; a pending mark
+// {source}\DATA\{code}.pending stands beside each stock from before its first section moves
+// until its merge is done, so that a stock stopped half way is merged again by the next run.
+// What the feed delivered that is no plain file, or whose name the program cannot carry, is
+// left where it is with one line per run.
+//
+// Used by one run; StageSections() may run on the market's second thread while the stock
+// before is merged (it touches nothing the merge uses), every other call on the run's thread.
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class TFolderListing;
+class TPlatform;
+class TRunVoice;
+class TWorkAhead;
+struct TFindEntry;
+
+// The extension of a stock's pending mark, beside its stage folder.
+inline const std::string kPendingMark = ".pending";
+
+// The archive folder of a source root, which holds its stocks' stages.
+std::string ArchiveFolder(const std::string& source);
+// The stage folder of a stock: where its sections are moved and its index copied.
+std::string StageFolder(const std::string& source, const std::string& code);
+// Makes sure that the folder `path` exists, creating its last level only; true when it was
+// there already. A folder that neither exists nor can be made, or a link under its name, is
+// the failure path + " 目录创建错误".
+bool ForceLastLevel(TPlatform& fs, const std::string& path);
+
+class TStaging final {
+ public:
+  TStaging(TPlatform& fs, TRunVoice& voice);
+  ~TStaging();
+  TStaging(const TStaging&) = delete;
+  TStaging& operator=(const TStaging&) = delete;
+
+  // --- A market's stocks ---
+  // Empties `list`, then lists the index files of `dir` whose stocks wait: with section
+  // files beside them, or marked pending by an earlier run. The folder is searched once;
+  // the listing answers the market's later questions until EndMarket().
+  void ListIndexFiles(const std::string& dir, std::vector<std::string>& list);
+  // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
+  std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
+  // The stock's sections into its stage folder, its pending mark made from `spare` (a
+  // finished stock's mark, or empty). Throws EFailure: a staging failure ends the run.
+  void StageSections(const std::string& code, const std::string& source, std::string spare);
+  // A copy of the stock's index into its stage folder; a copy that fails leaves whatever
+  // copy the stage holds.
+  void CopyStagingIndex(const std::string& code, const std::string& source);
+  // Makes sure that the stock's stage folder exists.
+  void CheckDataDir(const std::string& code, const std::string& source);
+  // Deletes a file that is in the way ("无法删除文件：" + path when it cannot).
+  void DeleteIfExists(const std::string& path);
+  // The market is over, however it ended: its listing goes, and the spare mark with it.
+  void EndMarket();
+
+  // --- Pending marks ---
+  // A run deletes no mark per stock: the mark of a stock that is done becomes the next
+  // stock's. The spare mark now, for the next staging; empty when there is none.
+  std::string TakeSpareMark();
+  // The stock marked by `mark` is done (or is no stock): its mark is the spare now, and the
+  // spare before it goes.
+  void StockDone(const std::string& mark);
+  // The market's second thread while it has one (null after): a spare mark dropped then goes
+  // on it, after the mirror copies of its stock posted before.
+  void UseSecondThread(TWorkAhead* ahead) { FAhead = ahead; }
+
+ private:
+  // Whether `entry`, found in `dir`, may be taken as a feed file; told once when not.
+  bool AcceptFeedEntry(const std::string& dir, const TFindEntry& entry);
+  // Puts the pending mark of a stock in place, renaming `spare` into it when there is one.
+  void MarkPending(const std::string& mark, std::string spare);
+  // Deletes the spare mark, if one is waiting (on the second thread while there is one).
+  void DropSpareMark() noexcept;
+
+  TPlatform& FPlatform;
+  TRunVoice& FVoice;
+  // The source folder of the market being staged, searched once by ListIndexFiles.
+  std::unique_ptr<TFolderListing> FListing;
+  // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
+  // hold what a killed run left behind.
+  std::set<std::string> FUnfinished;
+  // The mark of the stock done last, no longer needed.
+  std::string FSpareMark;
+  TWorkAhead* FAhead = nullptr;
+};
