@@ -23,9 +23,9 @@ WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev fonts-wqy-microhei
 # What the tests need besides: GoogleTest, clang for the fuzz targets, localedef for the
 # clock tests' locales, and the tools that check the packages (lintian, systemd-analyze,
-# systemd-tmpfiles, desktop-file-validate, dpkg-shlibdeps).
+# systemd-tmpfiles, desktop-file-validate, dpkg-shlibdeps, bash-completion's loader).
 TEST_PACKAGES := libgtest-dev libgmock-dev clang libclang-rt-14-dev locales \
-                 lintian systemd desktop-file-utils dpkg-dev
+                 lintian systemd desktop-file-utils dpkg-dev bash-completion
 # What `make deb` needs besides the programs' own: dpkg-shlibdeps for the dependencies.
 PACKAGING_PACKAGES := dpkg-dev
 # `make deb-try`: a Debian 12 chroot to install the package into.

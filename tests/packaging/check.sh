@@ -11,6 +11,10 @@
 #   check.sh manpages STAGE         every installed program has a man page naming every
 #                                   option its --help names; groff -ww has nothing to say
 #                                   about any page
+#   check.sh completions STAGE      every installed program's bash completion offers every
+#                                   option its --help names
+#   check.sh example STAGE          the example settings, its drives moved onto a made-up feed,
+#                                   make a clean run with both markets, mirrors and composites
 #   check.sh tmpfiles STAGE         the tmpfiles.d rule removes old day logs and nothing else
 # A check whose tool is not installed is skipped (exit 77) and says which tool it missed.
 set -euo pipefail
@@ -157,6 +161,57 @@ case $what in
         [ -z "$warnings" ] || { echo "$(basename "$file" .gz): $warnings"; status=1; }
       done
     fi
+    exit $status
+    ;;
+
+  completions)
+    loader=/usr/share/bash-completion/bash_completion
+    [ -f "$loader" ] || { echo "SKIPPED: bash-completion is not installed (make test installs it)"; exit 77; }
+    stage=$1
+    status=0
+    for file in $(installed_programs "$stage"); do
+      program=$(basename "$file")
+      completion=$stage/usr/share/bash-completion/completions/$program
+      if [ ! -f "$completion" ]; then
+        echo "$program has no bash completion"
+        status=1
+        continue
+      fi
+      # What the completion offers after "--", as bash would ask for it.
+      offered=$(bash -c '
+        . "$1"; . "$2"
+        COMP_WORDS=("$3" --); COMP_CWORD=1; COMP_LINE="$3 --"; COMP_POINT=${#COMP_LINE}
+        function=$(complete -p "$3" | sed -E "s/.* -F ([^ ]+) .*/\1/")
+        "$function" "$3" -- "$3"
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$loader" "$completion" "$program")
+      for option in $(help_options "$file"); do
+        grep -qx -- "$option" <<<"$offered" ||
+          { echo "$program: $option is in --help but its completion does not offer it"; status=1; }
+      done
+    done
+    exit $status
+    ;;
+
+  example)
+    stage=$1
+    root=$stage/example
+    rm -rf "$root"
+    mkdir -p "$root/home" "$root/mirror/sh" "$root/mirror/sz" "$root/mirror/both"
+    "$stage/usr/libexec/lorvane/lorvane-feedgen" --out "$root/feed" --sh 2 --sz 2 >/dev/null
+    # Only the host folders change: every other line is read as shipped.
+    sed -e "s|^D=/srv/feed\$|D=$root/feed|" -e "s|^E=/srv/mirror\$|E=$root/mirror|" \
+        -e 's|^SHSZ=\\srv\\share\\f10$|SHSZ=E:\\both|' \
+        -e 's|^REPORT=/var/lib/lorvane/report.json$|REPORT=report.json|' \
+        "$stage/usr/share/doc/lorvane/examples/LORVANE.INI" >"$root/home/LORVANE.INI"
+    status=0
+    "$stage/usr/bin/lorvane" --once --home "$root/home" >"$root/run.out" 2>&1 || status=$?
+    [ $status = 0 ] || { echo "the run on the example settings exited $status:"; tail -n 5 "$root/run.out"; exit 1; }
+    # Both markets with indexes, every mirror, both composites.
+    for file in sh/600000.F10 sz/000001.F10 both/600000.txt both/000001.txt \
+                sh/999999.txt sz/399001.txt; do
+      [ -f "$root/mirror/$file" ] || { echo "the run on the example settings left no mirror/$file"; status=1; }
+    done
+    [ -f "$root/home/report.json" ] || { echo "the run on the example settings wrote no report"; status=1; }
     exit $status
     ;;
 
