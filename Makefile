@@ -1,8 +1,9 @@
 # The front door: `make` installs what is missing, configures and builds the programs and tools
 # into build/; `make test` installs what the tests need and builds and runs every test;
 # `make demo` runs one merge on a generated feed.
-# `make install [PREFIX=/usr/local] [DESTDIR=]` installs the programs, man pages, launcher,
-# icon and systemd units; `make deb` builds the Debian packages lorvane (the server),
+# `make install [PREFIX=/usr/local] [DESTDIR=]` installs the programs (lorvane-feedgen in
+# PREFIX/libexec/lorvane), man pages, bash completions, the guide and example settings,
+# launcher, icon and systemd units; `make deb` builds the Debian packages lorvane (the server),
 # lorvane-desktop (the form) and lorvane-tools (the feed generator) into build/.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
