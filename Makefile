@@ -1,8 +1,10 @@
 # The front door: `make` installs what is missing, configures and builds the programs and tools
 # into build/; `make test` installs what the tests need and builds and runs every test;
 # `make demo` runs one merge on a generated feed.
-# `make install [PREFIX=/usr/local] [DESTDIR=]` installs the programs, man pages, launcher,
-# icon and systemd units; `make deb` builds build/lorvane_*.deb.
+# `make install [PREFIX=/usr/local] [DESTDIR=]` installs the programs (lorvane-feedgen in
+# PREFIX/libexec/lorvane), man pages, bash completions, the guide and example settings,
+# launcher, icon and systemd units; `make deb` builds the Debian packages lorvane (the server),
+# lorvane-desktop (the form) and lorvane-tools (the feed generator) into build/.
 # SANITIZE=address (ASan + UBSan) or SANITIZE=thread builds into build-$(SANITIZE)/.
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
 # until WERROR=0 is given.
@@ -21,10 +23,10 @@ WERROR_CMAKE := $(if $(filter 1 ON on yes,$(WERROR)),ON,OFF)
 # What the programs need to build, and the CJK font the form's labels need.
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev fonts-wqy-microhei
 # What the tests need besides: GoogleTest, clang for the fuzz targets, localedef for the
-# clock tests' locales, and the tools that check the package (lintian, systemd-analyze,
-# systemd-tmpfiles, desktop-file-validate, dpkg-shlibdeps).
+# clock tests' locales, and the tools that check the packages (lintian, systemd-analyze,
+# systemd-tmpfiles, desktop-file-validate, dpkg-shlibdeps, bash-completion's loader).
 TEST_PACKAGES := libgtest-dev libgmock-dev clang libclang-rt-14-dev locales \
-                 lintian systemd desktop-file-utils dpkg-dev
+                 lintian systemd desktop-file-utils dpkg-dev bash-completion
 # What `make deb` needs besides the programs' own: dpkg-shlibdeps for the dependencies.
 PACKAGING_PACKAGES := dpkg-dev
 # `make deb-try`: a Debian 12 chroot to install the package into.
@@ -104,12 +106,16 @@ test-stress: build-all
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+# Packages left by an earlier build under other names go first, so that build/*.deb are
+# this build's.
 deb: packaging-deps build
+	rm -f $(BUILD)/*.deb
 	cd $(BUILD) && cpack -G DEB
-	@ls -1 $(BUILD)/lorvane_*.deb
+	@ls -1 $(BUILD)/*.deb
 
-# Installs the package into a fresh Debian 12 chroot (build-try/root) and runs the service's
-# one run in it by hand, as the service would, printing what it left.
+# Installs the server package alone into a fresh Debian 12 chroot (build-try/root) and tells
+# what it pulled in, then the form's package, then runs the service's one run in it by hand,
+# as the service would, printing what it left.
 deb-try: deb
 	@$(call install,$(TRY_PACKAGES))
 	bash packaging/try-in-chroot.sh $(BUILD)

@@ -55,7 +55,8 @@ constexpr char kUsage[] =
     "  --index               settings INDEX=1: the run generates indexes (default INDEX=0)\n"
     "  --no-mirrors          no mirror section and no mirror folders\n"
     "  --index-codes N       market-index codes per market in the settings (default 2, at most 9)\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "  --version             the version\n";
 
 struct TOptions {
   std::string Out;
@@ -68,6 +69,7 @@ struct TOptions {
   bool Mirrors = true;
   int IndexCodes = 2;
   bool Help = false;
+  bool Version = false;
 };
 
 class EUsage : public std::runtime_error {
@@ -139,11 +141,15 @@ TOptions ParseOptions(int argc, char** argv) {
       options.IndexCodes = number(0, 9);
     } else if (arg == "--help" || arg == "-h") {
       options.Help = true;
+    } else if (arg == "--version") {
+      flag();
+      options.Version = true;
     } else {
       throw EUsage("unknown option " + arg);
     }
   }
-  if (!options.Help && options.Out.empty()) throw EUsage("--out DIR is required");
+  if (!options.Help && !options.Version && options.Out.empty())
+    throw EUsage("--out DIR is required");
   return options;
 }
 
@@ -370,6 +376,10 @@ int main(int argc, char** argv) {
     const TOptions options = ParseOptions(argc, argv);
     if (options.Help) {
       std::cout << kUsage;
+      return 0;
+    }
+    if (options.Version) {
+      std::cout << "lorvane-feedgen " << LORVANE_VERSION << "\n";
       return 0;
     }
     const std::string root = PrepareRoot(options.Out);

@@ -21,6 +21,7 @@ namespace {
 
 const char* const kUsage =
     "usage: lorvane-index FILE...\n"
+    "       lorvane-index --help | --version\n"
     "Prints each F10 index file (host paths) in UTF-8: the header, then one row per record.\n"
     "Records the program would not load (beyond the header's count) are listed as ignored.\n"
     "Nothing is changed. Exit status: 0 all files read, 1 a file could not be read,\n"
@@ -185,6 +186,10 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (!onlyFiles && (arg == "--help" || arg == "-h")) {
       std::cout << kUsage;
+      return 0;
+    }
+    if (!onlyFiles && arg == "--version") {
+      std::cout << "lorvane-index " << LORVANE_VERSION << "\n";
       return 0;
     }
     if (!onlyFiles && arg == "--") {
