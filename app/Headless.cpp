@@ -2,17 +2,27 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "Convert.h"
 #include "Failure.h"
 #include "IniFile.h"
+#include "MirrorBacklog.h"
+#include "MirrorCopies.h"
 #include "Platform.h"
 #include "ProgramFiles.h"
+#include "RunClaims.h"
 #include "RunReport.h"
 #include "RunSettings.h"
 #include "RunTexts.h"
+#include "SettingsCheck.h"
 #include "UniteHost.h"
 #include "uUniteThread.h"
 
@@ -41,31 +51,76 @@ std::string ConsoleText(const std::string& gbk) {
   return out;
 }
 
+// Where the run's lines go, weighed: standard output gets the form log's lines, standard
+// error the failures, the warnings and the summary. In the journal's format every line
+// begins with its priority and carries no stamp (the journal stamps it).
+class TConsole final {
+ public:
+  TConsole(std::ostream& out, std::ostream& err, const TOnceOptions& options)
+      : FOut(out), FErr(err), FJournal(options.Format == TOutputFormat::Journal), FQuiet(options.Quiet) {}
+
+  // A line of the form log (GBK, "[stamp] message").
+  void Log(const std::string& line, TLineKind kind) {
+    if (FQuiet && kind == TLineKind::Progress) return;
+    if (!FJournal) {
+      Write(FOut, "", line);
+      return;
+    }
+    // The failure's own line, with where it happened, is told on standard error.
+    if (kind == TLineKind::Failure) return;
+    const std::size_t stamp = line.rfind('[', 0) == 0 ? line.find("] ") : std::string::npos;
+    Write(FOut, kind == TLineKind::Notice ? "<4>" : "<6>", stamp == std::string::npos ? line : line.substr(stamp + 2));
+  }
+  void Failure(const std::string& gbk) { Write(FErr, FJournal ? "<3>" : "lorvane: failure: ", gbk); }
+  void Warning(const std::string& gbk) { Write(FErr, FJournal ? "<4>lorvane: warning: " : "lorvane: warning: ", gbk); }
+  // Why nothing ran, or the run ended short.
+  void Error(const std::string& gbk) { Write(FErr, FJournal ? "<3>lorvane: " : "lorvane: ", gbk); }
+  void Notice(const std::string& gbk) { Write(FErr, FJournal ? "<4>lorvane: " : "lorvane: ", gbk); }
+  void Summary(const std::string& utf8) {
+    FErr << (FJournal ? "<5>" : "") << "lorvane: " << utf8 << '\n' << std::flush;
+  }
+
+ private:
+  void Write(std::ostream& stream, const char* prefix, const std::string& gbk) {
+    std::string text = ConsoleText(gbk);
+    // A message of several lines stays one entry of its priority in the journal.
+    if (FJournal)
+      for (char& c : text)
+        if (c == '\n') c = ' ';
+    stream << prefix << text << '\n' << std::flush;
+  }
+
+  std::ostream& FOut;
+  std::ostream& FErr;
+  const bool FJournal;
+  const bool FQuiet;
+};
+
 class THeadlessHost final : public TUniteHost {
  public:
-  THeadlessHost(std::ostream& out, std::ostream& err) : FOut(out), FErr(err) {}
+  explicit THeadlessHost(TConsole& console) : FConsole(console) {}
 
   void Synchronize(const std::function<void()>& op) override { op(); }
   // The 200-line rule still applies to the form log this stands for; it only counts.
   int LogLineCount() override { return FLines; }
   void LogClear() override { FLines = 0; }
-  void LogAdd(const std::string& line) override {
+  void LogAdd(const std::string& line, TLineKind kind) override {
     ++FLines;
-    FOut << ConsoleText(line) << '\n' << std::flush;
+    FConsole.Log(line, kind);
   }
-  void SetStatus(const std::string& text) override {
-    if (text.empty()) return;
+  void Failed(const std::string& detail) override {
     FFailed = true;
-    FErr << ConsoleText(text) << '\n' << std::flush;
+    FConsole.Failure(detail);
   }
+  // The status text is the form's; the failure it stands for was told as it happened.
+  void SetStatus(const std::string& text) override { FFailed = FFailed || !text.empty(); }
   void SetTimerEnabled(bool) override {}
   void SetButtonEnabled(bool) override {}
 
   bool Failed() const { return FFailed; }
 
  private:
-  std::ostream& FOut;
-  std::ostream& FErr;
+  TConsole& FConsole;
   int FLines = 0;
   bool FFailed = false;
 };
@@ -142,26 +197,82 @@ class TStopSignals final {
 
 #endif
 
+// A file named by a settings key (REPORT, METRICS) or given on the command line.
+std::string OutputPath(TPlatform& fs, const std::string& given, TIniFile* ini, const std::string& key) {
+  if (!given.empty() || !ini) return given;
+  return ReportPathFor(fs, ini->ReadString(Texts::SectionOption, key, ""));
+}
+
+// Writes the report and the figures wherever files are named for them; false (with the line
+// on the console) when one of them could not be written.
+bool WriteOutputs(TPlatform& fs, TConsole& console, const TRunReport& report, const std::string& reportPath,
+                  const std::string& metricsPath) {
+  bool written = true;
+  const auto write = [&](const std::string& path, const char* what, auto writer) {
+    if (path.empty()) return;
+    try {
+      writer(fs, path, report);
+    } catch (const EFailure& failure) {
+      console.Error(std::string("cannot write the ") + what + " " + Utf8ToGbk(fs.HostPath(path)) + ": " +
+                    failure.Message() + " (" + CauseText(failure.Code()) + ")");
+      written = false;
+    }
+  };
+  write(reportPath, "report", WriteRunReport);
+  write(metricsPath, "figures", WriteRunMetrics);
+  return written;
+}
+
+// The settings file as an operator finds it: its host path.
+std::string HostName(TPlatform& fs, const std::string& path) {
+  const std::string host = fs.HostPath(path);
+  return host.empty() ? path : Utf8ToGbk(host);
+}
+
 }  // namespace
 
-int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::string& reportPath) {
+TOutputFormat DefaultOutputFormat() {
+#ifdef _WIN32
+  return TOutputFormat::Plain;
+#else
+  // "device:inode" of the stream systemd connected to the journal; a descriptor that was
+  // passed on to something else no longer matches.
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (!stream || !*stream) return TOutputFormat::Plain;
+  for (const int fd : {1, 2}) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) continue;
+    const std::string id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    if (id == stream) return TOutputFormat::Journal;
+  }
+  return TOutputFormat::Plain;
+#endif
+}
+
+int NotRunAtAll(TPlatform& fs, std::ostream& err, const std::string& why, const TOnceOptions& options) {
+  TConsole console(err, err, options);
   TRunReport report(fs.Now());
-  std::string reportFile = reportPath;
-  // The report, when one is wanted, whatever became of the run; a report that could not be
-  // written leaves an old one that would tell of a run that is not this one.
+  report.NotRun(Utf8ToGbk(why));
+  console.Error(Utf8ToGbk(why));
+  WriteOutputs(fs, console, report, options.ReportPath, options.MetricsPath);
+  console.Summary(report.Summary(kRunNotRun));
+  return kRunNotRun;
+}
+
+int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const TOnceOptions& options) {
+  TConsole console(out, err, options);
+  TRunReport report(fs.Now());
+  std::string reportPath = options.ReportPath;
+  std::string metricsPath = options.MetricsPath;
+  // The report and the figures, whatever became of the run; one that could not be written
+  // leaves an old one that would tell of a run that is not this one.
   const auto done = [&](int status) -> int {
-    if (reportFile.empty()) return status;
-    try {
-      WriteRunReport(fs, reportFile, report);
-    } catch (const EFailure& failure) {
-      err << "lorvane: cannot write the report " << fs.HostPath(reportFile) << ": "
-          << ConsoleText(failure.Message()) << '\n' << std::flush;
-      if (status == kRunClean) return kRunFailed;
-    }
+    if (!WriteOutputs(fs, console, report, reportPath, metricsPath) && status == kRunClean) status = kRunFailed;
+    console.Summary(report.Summary(status));
     return status;
   };
-  const auto notRun = [&](const std::string& why, const std::string& prefix = "") -> int {
-    err << prefix << ConsoleText(why) << '\n' << std::flush;
+  const auto notRun = [&](const std::string& why) -> int {
+    console.Error(why);
     report.NotRun(why);
     return done(kRunNotRun);
   };
@@ -174,21 +285,34 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::stri
     const std::string name = settings.substr(LastPathDelimiter(settings) + 1);
     std::string folder = fs.HostPath(ProgramDir(fs));
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-    return notRun("no settings file " + Utf8ToGbk(folder) + name + " (see --help)", "lorvane: ");
+    return notRun("no settings file " + Utf8ToGbk(folder) + name + " (see --help)");
   }
 
-  THeadlessHost host(out, err);
+  THeadlessHost host(console);
   TUniteThread run(fs, host);
   run.FReport = &report;
   try {
     TIniFile ini(fs, settings);
-    const std::string reportKey = ini.ReadString(Texts::SectionOption, Texts::KeyReport, "");
-    if (reportFile.empty()) reportFile = ReportPathFor(fs, reportKey);
+    reportPath = OutputPath(fs, reportPath, &ini, Texts::KeyReport);
+    metricsPath = OutputPath(fs, metricsPath, &ini, Texts::KeyMetrics);
     // Settings that cannot be read whole are not taken as no settings at all.
-    if (ini.ReadError()) return notRun(Texts::CannotReadSettings + settings + " " + ini.ReadErrorText());
+    if (ini.ReadError()) return notRun(Texts::CannotReadSettings + HostName(fs, settings) + " " + ini.ReadErrorText());
+    const TSettingsFindings findings = CheckSettings(fs, settings);
+    for (const TSettingsWarning& warning : findings.Warnings) {
+      console.Warning(WarningLine(fs, settings, warning));
+      report.Warned(HostName(fs, settings), warning.Line, warning.Key, warning.Text);
+    }
+    if (!findings.ConfiguresAMarket)
+      return notRun(HostName(fs, settings) + " configures no market: a run needs SRC and DES (Shanghai) or SZSRC "
+                                             "and SZDES (Shenzhen) in section [OPTION]");
     TRunSettings::Read(ini).HandTo(run);
     run.FStageAhead = true;
-    CheckLastFileTime(ini, fs.Now());
+    try {
+      CheckLastFileTime(ini, fs.Now());
+    } catch (const EFailure& failure) {
+      return notRun(HostName(fs, settings) + ", " + Texts::SectionOption + "\\" + Texts::KeyLastFileTime + ": " +
+                    failure.Message());
+    }
   } catch (const EFailure& failure) {
     return notRun(failure.Message());
   }
@@ -196,27 +320,25 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const std::stri
   try {
     TStopSignals signals(run);
     run.Execute();
-  } catch (const EFailure& failure) {
-    // The run reports its own failures; one that escapes it still must not pass as success.
-    err << ConsoleText(failure.Message()) << '\n' << std::flush;
-    report.Failed(false, "", "", failure);
-    return done(kRunFailed);
   } catch (const std::exception& failure) {
-    err << failure.what() << '\n' << std::flush;
-    report.Failed(false, "", "", EFailure(failure.what()));
+    // The run reports its own failures; one that escapes it still must not pass as success.
+    const EFailure escaped = dynamic_cast<const EFailure*>(&failure) ? *dynamic_cast<const EFailure*>(&failure)
+                                                                     : EFailure(failure.what());
+    console.Failure(escaped.Message());
+    report.Failed(false, "", "", escaped);
     return done(kRunFailed);
   }
   switch (run.Outcome()) {
     case TRunOutcome::Busy:
-      err << "lorvane: " << ConsoleText(run.BusyNotice()) << '\n' << std::flush;
+      console.Notice(run.BusyNotice());
       return done(kRunBusy);
     case TRunOutcome::Refused:
-      return done(kRunNotRun);  // the run reported why on the console already
+      return done(kRunNotRun);  // the run told why already
     case TRunOutcome::Ran:
       break;
   }
   if (run.Terminated()) {
-    err << "lorvane: the run was stopped before its end\n" << std::flush;
+    console.Error("the run was stopped before its end");
     return done(kRunFailed);
   }
   return done(host.Failed() ? kRunFailed : kRunClean);

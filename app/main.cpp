@@ -23,44 +23,65 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: lorvane [--home DIR] [--once [--report FILE]]\n"
+    "Usage: lorvane [--home DIR] [--once [--quiet] [--report FILE] [--metrics FILE]\n"
+    "               [--log-format plain|journal]]\n"
+    "       lorvane [--home DIR] --check\n"
     "       lorvane --help | --version\n";
 
 const char kHelp[] =
     "Keeps the F10 texts of the Shanghai and Shenzhen markets merged and indexed.\n"
     "\n"
 #ifdef _WIN32
-    "Without --once the program opens its form: a run starts every N minutes (the\n"
-    "interval saved in the form) and whenever the execute-now button is pressed.\n"
+    "Without --once or --check the program opens its form: a run starts every N\n"
+    "minutes (the interval saved in the form) and whenever the execute-now button is\n"
+    "pressed.\n"
 #else
-    "Without --once the program opens its form (the program lorvane-form beside this\n"
-    "one, from the package lorvane-desktop): a run starts every N minutes (the interval\n"
-    "saved in the form) and whenever the execute-now button is pressed.\n"
+    "Without --once or --check the program opens its form (the program lorvane-form\n"
+    "beside this one, from the package lorvane-desktop): a run starts every N minutes\n"
+    "(the interval saved in the form) and whenever the execute-now button is pressed.\n"
 #endif
     "\n"
     "  --once      perform exactly one run without any window, then exit. Every line\n"
-    "              of the form log goes to standard output, every status text (a\n"
+    "              of the form log goes to standard output; every failure (with the\n"
+    "              market, the stock or composite, the operation and the file), every\n"
+    "              warning about the settings and, last, one line that sums the run up\n"
+    "              go to standard error; all UTF-8.\n"
 #ifdef _WIN32
-    "              failure notice) to standard error, both UTF-8. Ctrl+C, Ctrl+Break\n"
-    "              or closing the console stops the run before its next stock.\n"
+    "              Ctrl+C, Ctrl+Break or closing the console stops the run before its\n"
+    "              next stock.\n"
 #else
-    "              failure notice) to standard error, both UTF-8. SIGINT or SIGTERM\n"
-    "              stops the run before its next stock.\n"
+    "              SIGINT or SIGTERM stops the run before its next stock.\n"
 #endif
     "              Exit status: 0 the run reported no failure; 1 it reported one (or\n"
-    "              was stopped, or its report could not be written); 2 nothing ran\n"
-    "              (bad usage, no settings file or one that cannot be read, LASTFILETIME\n"
-    "              in the settings is not a date and time, or the settings would make\n"
-    "              the run write into a source root or map a drive to a relative path,\n"
-    "              or a folder of the run holds a folder, link or special file named\n"
-    "              .~lorvane.run.lock, so it cannot be claimed);\n"
-    "              3 nothing ran because another run works on one of the same\n"
-    "              folders (standard error names the folder and the process).\n"
+    "              was stopped, or its report or figures could not be written); 2\n"
+    "              nothing ran (bad usage, no settings file or one that cannot be read,\n"
+    "              settings that configure no market, LASTFILETIME in the settings is\n"
+    "              not a date and time, the settings would make the run write into a\n"
+    "              source root or map a drive to a relative path, or a folder of the run\n"
+    "              holds a folder, link or special file named .~lorvane.run.lock, so it\n"
+    "              cannot be claimed); 3 nothing ran because another run works on one\n"
+    "              of the same folders (standard error names the folder and the\n"
+    "              process).\n"
+    "  --quiet     with --once: no progress lines; only what was left alone, the\n"
+    "              failures, the warnings and the summary. The day log is complete.\n"
     "  --report FILE\n"
     "              with --once: at the end write a JSON summary of the run to FILE\n"
-    "              (replaced whole): times, exit status, per market the stocks merged\n"
-    "              and failed, composites, mirror copies owed, files left alone. Without\n"
-    "              it, the key REPORT of section OPTION in the settings names the file.\n"
+    "              (replaced whole), also when nothing ran: times, exit status, per\n"
+    "              market the stocks merged and failed, composites, mirror copies owed,\n"
+    "              files left alone, warnings. Without it, the key REPORT of section\n"
+    "              OPTION in the settings names the file.\n"
+    "  --metrics FILE\n"
+    "              with --once: at the end write the run's figures in the Prometheus\n"
+    "              text format to FILE (replaced whole), for node-exporter's textfile\n"
+    "              collector. Without it, the key METRICS of section OPTION names it.\n"
+    "  --log-format plain|journal\n"
+    "              journal: every line begins with its syslog priority (<3> failure,\n"
+    "              <4> warning or file left alone, <5> the summary, <6> progress) and\n"
+    "              carries no time stamp. By default journal when the output goes to\n"
+    "              the systemd journal (JOURNAL_STREAM), plain otherwise.\n"
+    "  --check     read the settings and every folder they name, write nothing, and\n"
+    "              print what a run would do and every warning about the settings.\n"
+    "              Exit status 0 when a run could start, 2 when it could not.\n"
     "  --home DIR  the folder of the settings file (the program's name in capitals +\n"
     "              .INI, e.g. LORVANE.INI, found without regard to case) and of the day\n"
     "              logs UniteLogyyyy-mm-dd.txt. Without it: the program's own folder or,\n"
@@ -106,16 +127,38 @@ int OpenForm(char** argv) {
 }
 #endif
 
+// The value of an option written "--name VALUE" or "--name=VALUE"; false when `arg` is
+// another option. An empty value is a complaint.
+bool OptionValue(const std::string& name, int argc, char** argv, int& i, std::string& value, std::string& complaint) {
+  const std::string arg = argv[i];
+  if (arg == name) {
+    if (i + 1 >= argc) complaint = name + " needs a value";
+    else value = argv[++i];
+  } else if (arg.rfind(name + "=", 0) == 0) {
+    value = arg.substr(name.size() + 1);
+  } else {
+    return false;
+  }
+  if (value.empty() && complaint.empty()) complaint = name + " needs a value";
+  return true;
+}
+
+// A file given on the command line, as the platform names it (a drive path).
+std::string GivenFile(TPlatform& fs, const std::string& file) {
+  if (file.empty()) return file;
+  std::error_code ec;
+  return fs.DrivePath(HostPathText(std::filesystem::absolute(file, ec).lexically_normal()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool once = false;
-  bool haveHome = false;
-  bool help = false;
-  std::string home;
-  std::string report;
+  bool once = false, check = false, haveHome = false, help = false;
+  std::string home, report, metrics, format;
+  TOnceOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    std::string complaint;
     if (arg == "--help" || arg == "-h") {
       help = true;
       break;
@@ -126,40 +169,46 @@ int main(int argc, char** argv) {
     }
     if (arg == "--once") {
       once = true;
-    } else if (arg == "--home" || arg.rfind("--home=", 0) == 0) {
-      if (arg == "--home") {
-        if (i + 1 >= argc) return Usage("--home needs a folder");
-        home = argv[++i];
-      } else {
-        home = arg.substr(7);
-      }
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--quiet") {
+      options.Quiet = true;
+    } else if (OptionValue("--home", argc, argv, i, home, complaint)) {
       haveHome = true;
-    } else if (arg == "--report" || arg.rfind("--report=", 0) == 0) {
-      if (arg == "--report") {
-        if (i + 1 >= argc) return Usage("--report needs a file");
-        report = argv[++i];
-      } else {
-        report = arg.substr(9);
-      }
-      if (report.empty()) return Usage("--report needs a file");
+    } else if (OptionValue("--report", argc, argv, i, report, complaint) ||
+               OptionValue("--metrics", argc, argv, i, metrics, complaint) ||
+               OptionValue("--log-format", argc, argv, i, format, complaint)) {
     } else {
       return Usage("unknown argument: " + arg);
     }
+    if (!complaint.empty()) return Usage(complaint);
   }
-  if (!report.empty() && !once && !help) return Usage("--report goes with --once");
+  if (!help) {
+    if (once && check) return Usage("--once and --check go alone");
+    for (const auto& [given, name] : {std::pair(!report.empty(), "--report"), std::pair(!metrics.empty(), "--metrics"),
+                                      std::pair(options.Quiet, "--quiet"), std::pair(!format.empty(), "--log-format")})
+      if (given && !once) return Usage(std::string(name) + " goes with --once");
+  }
+  if (!format.empty() && format != "plain" && format != "journal")
+    return Usage("--log-format takes plain or journal, not " + format);
+  options.Format = format.empty() ? DefaultOutputFormat() : format == "journal" ? TOutputFormat::Journal : TOutputFormat::Plain;
 #ifndef _WIN32
-  if (!once && !help) return OpenForm(argv);
+  if (!once && !check && !help) return OpenForm(argv);
 #endif
-  if (haveHome) {
-    std::string error;
-    home = GivenHome(home, error);
-    if (home.empty()) return Usage(error);
-  } else {
-    home = DefaultHome(false);
-  }
+  std::string homeError;
+  if (haveHome) home = GivenHome(home, homeError);
+  else home = DefaultHome(false);
 
   const std::unique_ptr<TPlatform> platform = NewSystemPlatform(home);
   TPlatform& fs = *platform;
+  if (!homeError.empty()) {
+    // A scheduled run with a --home that went away still leaves a report that says so, so
+    // that a monitor never reads an old one.
+    options.ReportPath = GivenFile(fs, report);
+    options.MetricsPath = GivenFile(fs, metrics);
+    if (once && (!report.empty() || !metrics.empty())) NotRunAtAll(fs, std::cerr, homeError, options);
+    return Usage(homeError);
+  }
   if (help) {
     std::string folder = fs.HostPath(ProgramDir(fs));
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
@@ -167,7 +216,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 #ifdef _WIN32
-  if (!once) return Usage("this build has no form; give --once");
+  if (!once && !check) return Usage("this build has no form; give --once");
 #endif
   LoadRegionalFormats();
   try {
@@ -176,11 +225,8 @@ int main(int argc, char** argv) {
     std::cerr << "lorvane: " << failure.what() << "\n";
     return kRunNotRun;
   }
-
-  std::string reportPath;
-  if (!report.empty()) {
-    std::error_code ec;
-    reportPath = fs.DrivePath(HostPathText(std::filesystem::absolute(report, ec).lexically_normal()));
-  }
-  return RunOnce(fs, std::cout, std::cerr, reportPath);
+  if (check) return CheckSettingsOnly(fs, std::cout);
+  options.ReportPath = GivenFile(fs, report);
+  options.MetricsPath = GivenFile(fs, metrics);
+  return RunOnce(fs, std::cout, std::cerr, options);
 }

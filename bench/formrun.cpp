@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lorvane-formrun: the form reported: %s\n", text.toUtf8().constData());
     handlerFailed = true;
   };
+  hooks.ShowWarning = [](QWidget*, const QString&, const QString& text) {
+    std::fprintf(stderr, "lorvane-formrun: the form warned: %s\n", text.toUtf8().constData());
+  };
   TfrmMain form(fs, hooks);
   form.show();
   if (handlerFailed) return 2;

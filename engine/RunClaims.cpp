@@ -38,9 +38,9 @@ TRunClaims::TRunClaims(TPlatform& fs, TRunVoice& voice) : FPlatform(fs), FVoice(
 
 TRunClaims::~TRunClaims() = default;
 
-std::string TRunClaims::SettingsProblems(const TRunFolders& folders) {
+std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders) {
   std::vector<std::string> problems;
-  for (const char letter : FPlatform.RefusedDrives())
+  for (const char letter : fs.RefusedDrives())
     problems.push_back(Texts::SectionDrives + "\\" + std::string(1, letter) + Texts::NotAbsolute);
 
   struct TKeyed {
@@ -53,9 +53,9 @@ std::string TRunClaims::SettingsProblems(const TRunFolders& folders) {
     if (NamesAMarket(name)) outputs.push_back({Texts::SectionMirrors + "\\" + name, value});
   for (const TKeyed& source : sources) {
     if (source.Path.empty()) continue;
-    const std::string root = FPlatform.RealPath(source.Path);
+    const std::string root = fs.RealPath(source.Path);
     for (const TKeyed& output : outputs)
-      if (!output.Path.empty() && SameOrInside(FPlatform.RealPath(output.Path), root))
+      if (!output.Path.empty() && SameOrInside(fs.RealPath(output.Path), root))
         problems.push_back(output.Key + Fmt(Texts::SameOrInside, source.Key));
   }
   std::string text;
@@ -64,7 +64,7 @@ std::string TRunClaims::SettingsProblems(const TRunFolders& folders) {
 }
 
 bool TRunClaims::Claim(const TRunFolders& folders) {
-  if (const std::string problems = SettingsProblems(folders); !problems.empty()) {
+  if (const std::string problems = SettingsProblems(FPlatform, folders); !problems.empty()) {
     FOutcome = TRunOutcome::Refused;
     FNotice = Texts::SettingsRefused + problems;
     FVoice.Fail(EFailure(FNotice));
@@ -102,7 +102,7 @@ bool TRunClaims::ClaimFolders(const TRunFolders& folders) {
       FClaims.clear();
       FOutcome = TRunOutcome::Busy;
       FNotice = Texts::RunBusy + path + (holder.empty() ? "" : Fmt(Texts::RunBusyProcess, holder));
-      FVoice.Log(FNotice);
+      FVoice.Notice(FNotice);
       return false;
     } else if (const std::string entry = path + "\\" + kRunLockName; IsStrangeEntry(FPlatform, entry)) {
       // Someone else's entry under the claim's name would let a second run in unseen: no run

@@ -24,6 +24,10 @@ struct TRunFolders {
   std::string Home;     // the program's folder, where its day logs and backlog are kept
 };
 
+// What in the settings would make a run write into a source root, or resolve a drive
+// against whatever the current folder is: one text naming the keys, "" when nothing.
+std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders);
+
 class TRunClaims final {
  public:
   TRunClaims(TPlatform& fs, TRunVoice& voice);
@@ -31,9 +35,6 @@ class TRunClaims final {
   TRunClaims(const TRunClaims&) = delete;
   TRunClaims& operator=(const TRunClaims&) = delete;
 
-  // What in the settings would make the run write into a source root, or resolve a drive
-  // against whatever the current folder is: one text naming the keys, "" when nothing.
-  std::string SettingsProblems(const TRunFolders& folders);
   // Refuses settings with problems, then claims every folder the run may write in and
   // removes what killed runs left there: false, with Outcome() and Notice() telling why and
   // one line logged, when the run must not go on.

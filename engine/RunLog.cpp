@@ -1,9 +1,11 @@
 // The run log: every message of a run becomes one stamped line in the day's log file beside
 // the program and, for LogToForm, in the form's log box. Both run on the main thread through
 // the host while the worker waits, so the file and the box see the lines in the run's order.
+// A failure is told to the host besides, in plain words with where it happened.
 
 #include <string>
 
+#include "Convert.h"
 #include "Failure.h"
 #include "Platform.h"
 #include "ProgramFiles.h"
@@ -25,10 +27,11 @@ constexpr int kBusyPauseMs = 25;
 
 // Writes one line to the day's log file. The file is opened and closed for this line alone,
 // so a reader (the operator opening today's log) always sees every line written so far.
-// A platform failure comes out as the runtime's I/O text of its code.
+// A failure carries the runtime's I/O text of the code the open or write gave, and as its
+// code the cause: a file that could not be made is "File not found" to the open that
+// follows, but what the operator must mend is why it could not be made.
 void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& line) {
-  // A failed creation shows in the open that follows ("File not found").
-  (void)fs.CreateIfMissing(path);
+  const int created = fs.CreateIfMissing(path);
   for (int attempt = 1;; ++attempt) {
     try {
       // Only checks that the file is there and can be opened; nothing is read.
@@ -36,17 +39,41 @@ void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& li
       fs.Append(path, line + "\r\n");
       return;
     } catch (const EFailure& e) {
-      if (e.Code() != kErrSharingViolation || attempt >= kBusyTries)
-        throw IoFailure(e.Code(), e.Operation(), e.Path().empty() ? path : e.Path());
+      if (e.Code() != kErrSharingViolation || attempt >= kBusyTries) {
+        const int cause = e.Code() == kErrFileNotFound && created != 0 ? created : e.Code();
+        throw EFailure(IoErrorText(e.Code()), cause, kLogOperation, path);
+      }
     }
     fs.Sleep(kBusyPauseMs);
   }
+}
+
+const char* MarketWord(const std::string& market) {
+  return market == kMarketSh ? "Shanghai" : market == kMarketSz ? "Shenzhen" : "";
 }
 
 }  // namespace
 
 std::string DayLogPath(TPlatform& fs, const TDateTime& day) {
   return ProgramDir(fs) + "UniteLog" + IsoDate(day) + kTextExtension;
+}
+
+std::string FailureDetail(TPlatform& fs, bool composite, const std::string& market, const std::string& code,
+                          const EFailure& failure) {
+  const std::string host = failure.Path().empty() ? std::string() : Utf8ToGbk(fs.HostPath(failure.Path()));
+  const std::string file = host.empty() ? failure.Path() : host;
+  if (failure.Operation() == kLogOperation)
+    return "the day's log " + file + " cannot be written: " + failure.Message() + " (" + CauseText(failure.Code()) +
+           ")";
+  std::string where = MarketWord(market);
+  if (!code.empty()) where += std::string(where.empty() ? "" : " ") + (composite ? "composite " : "stock ") + code;
+  std::string detail = (where.empty() ? "" : where + ": ") + failure.Message();
+  if (!failure.Operation().empty() || !file.empty()) {
+    detail += " (" + failure.Operation() + (file.empty() ? "" : " " + file);
+    if (failure.Code() != 0) detail += ": " + CauseText(failure.Code());
+    detail += ")";
+  }
+  return detail;
 }
 
 std::string TUniteThread::LogFilePath() { return DayLogPath(FPlatform, FPlatform.Now()); }
@@ -61,14 +88,16 @@ void TUniteThread::LogToFile() {
   });
 }
 
-void TUniteThread::LogToForm() {
-  FHost.Synchronize([this] {
+void TUniteThread::LogToForm() { LogToForm(TLineKind::Progress); }
+
+void TUniteThread::LogToForm(TLineKind kind) {
+  FHost.Synchronize([this, kind] {
     const std::string message = FMessage;
     const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + message;
     // The file first: a line the file did not get does not reach the form either.
     AppendLogLine(FPlatform, LogFilePath(), line);
     if (FHost.LogLineCount() > kFormLogLimit) FHost.LogClear();
-    FHost.LogAdd(line);
+    FHost.LogAdd(line, kind);
   });
 }
 
@@ -79,9 +108,23 @@ void TUniteThread::SetStatus(const std::string& text) {
 void TUniteThread::ReportFailure(const std::string& message) { ReportFailure(EFailure(message)); }
 
 void TUniteThread::ReportFailure(const EFailure& failure) {
-  if (FReport) FReport->Failed(FItem.Composite, FItem.Code.empty() ? FMarket : FItem.Market, FItem.Code, failure);
+  const std::string market = FItem.Code.empty() ? FMarket : FItem.Market;
+  const auto tell = [&] {
+    if (FReport) FReport->Failed(FItem.Composite, market, FItem.Code, failure);
+    const std::string detail = FailureDetail(FPlatform, FItem.Composite, market, FItem.Code, failure);
+    FHost.Synchronize([this, &detail] { FHost.Failed(detail); });
+  };
   FMessage = failure.Message();
-  LogToForm();
+  // A line the day's log did not take is the stock's or composite's failure only if the
+  // report of it gets into the log; else it goes on to the run's end, which tells it once,
+  // instead of every guard on its way counting it as a failure of its own.
+  if (failure.Operation() == kLogOperation) {
+    LogToForm(TLineKind::Failure);
+    tell();
+  } else {
+    tell();
+    LogToForm(TLineKind::Failure);
+  }
   SetStatus(Texts::ErrorCaption + failure.Message());
 }
 
@@ -90,10 +133,15 @@ void TUniteThread::Log(const std::string& message) {
   LogToForm();
 }
 
+void TUniteThread::Notice(const std::string& message) {
+  FMessage = message;
+  LogToForm(TLineKind::Notice);
+}
+
 void TUniteThread::Refuse(const std::string& reason, const std::string& path) {
   if (!FRefused.insert(path).second) return;
   if (FReport) FReport->Refused(reason, path);
-  Log(reason + path);
+  Notice(reason + path);
 }
 
 void TUniteThread::Fail(const EFailure& failure) { ReportFailure(failure); }

@@ -1,6 +1,7 @@
 #include "RunReport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "Convert.h"
@@ -88,6 +89,16 @@ std::string IsoTime(const TDateTime& t) {
   return text;
 }
 
+// A number as JSON and the Prometheus text format both take it.
+std::string Number(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  std::string out = text;
+  while (out.back() == '0') out.pop_back();
+  if (out.back() == '.') out.pop_back();
+  return out;
+}
+
 const char* MarketName(const std::string& market) {
   return market == "1" ? "sh" : market == "2" ? "sz" : "";
 }
@@ -114,7 +125,15 @@ std::string List(const std::vector<T>& items, const std::string& indent, F&& eac
 
 }  // namespace
 
-TRunReport::TRunReport(const TDateTime& start) : FStart(start), FClock(std::chrono::steady_clock::now()) {}
+const char* ProgramVersion() { return LORVANE_VERSION; }
+
+TRunReport::TRunReport(const TDateTime& start)
+    : FStart(start), FClock(std::chrono::steady_clock::now()), FStartUnix(std::chrono::system_clock::now()) {}
+
+void TRunReport::Warned(const std::string& file, int line, const std::string& key, const std::string& text) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FWarnings.push_back({file, line, key, text});
+}
 
 void TRunReport::MarketSkipped(const std::string& market) {
   std::lock_guard<std::mutex> guard(FLock);
@@ -190,13 +209,16 @@ int TRunReport::StatusLocked() const {
 
 std::string TRunReport::Json(TPlatform& fs, const TDateTime& end) const {
   std::lock_guard<std::mutex> guard(FLock);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - FClock).count();
+  const double seconds = SecondsLocked();
   char secondsText[32];
   std::snprintf(secondsText, sizeof secondsText, "%.3f", seconds);
+  const double startUnix = std::chrono::duration<double>(FStartUnix.time_since_epoch()).count();
   std::string out = "{\n";
+  out += "  \"version\": " + Quoted(ProgramVersion()) + ",\n";
   out += "  \"start\": \"" + IsoTime(FStart) + "\",\n";
   out += "  \"end\": \"" + IsoTime(end) + "\",\n";
+  out += "  \"start_unix\": " + Number(startUnix) + ",\n";
+  out += "  \"end_unix\": " + Number(startUnix + seconds) + ",\n";
   out += "  \"seconds\": " + std::string(secondsText) + ",\n";
   out += "  \"status\": " + std::to_string(StatusLocked()) + ",\n";
   out += "  \"outcome\": " + Quoted(FOutcome) + ",\n";
@@ -225,7 +247,8 @@ std::string TRunReport::Json(TPlatform& fs, const TDateTime& end) const {
          "\n  },\n";
   out += "  \"failures\": " +
          List(FRunFailures, "  ", [&fs](const TReportFailure& f) { return FailureJson(fs, f, true, false); }) + ",\n";
-  out += "  \"mirror_copies\": {\"failed\": " + std::to_string(FMirrorCopiesFailed) + ", \"waiting\": " +
+  out += "  \"mirror_copies\": {\"failed\": " + std::to_string(FMirrorCopiesFailed) +
+         ", \"owed\": " + std::to_string(FWaitingCopies.size()) + ", \"waiting\": " +
          List(FWaitingCopies, "  ",
               [](const std::pair<std::string, std::string>& c) {
                 return "{\"from\": " + Quoted(c.first) + ", \"to\": " + Quoted(c.second) + "}";
@@ -235,6 +258,13 @@ std::string TRunReport::Json(TPlatform& fs, const TDateTime& end) const {
          List(FRefused, "  ",
               [](const std::pair<std::string, std::string>& r) {
                 return "{\"reason\": " + Quoted(r.first) + ", \"file\": " + Quoted(r.second) + "}";
+              }) +
+         ",\n";
+  out += "  \"warnings\": " +
+         List(FWarnings, "  ",
+              [](const TWarning& w) {
+                return "{\"file\": " + Quoted(w.File) + ", \"line\": " + std::to_string(w.Line) +
+                       ", \"key\": " + Quoted(w.Key) + ", \"message\": " + Quoted(w.Text) + "}";
               }) +
          "\n";
   return out + "}\n";
@@ -249,4 +279,110 @@ std::string ReportPathFor(TPlatform& fs, const std::string& value) {
   if (path.empty()) return path;
   const bool rooted = path[0] == '\\' || path[0] == '/' || (path.size() >= 2 && path[1] == ':');
   return rooted ? path : ProgramDir(fs) + path;
+}
+
+int TRunReport::MergedLocked(const std::string& market) const { return FMerged[market == "2" ? 1 : 0]; }
+
+int TRunReport::FailedLocked(const std::string& market) const {
+  int failed = 0;
+  for (const TReportFailure& f : FStockFailures) failed += f.Market == market;
+  return failed;
+}
+
+double TRunReport::SecondsLocked() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - FClock).count();
+}
+
+std::string TRunReport::Summary(int status) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", SecondsLocked());
+  std::string line = FOutcome + ", status " + std::to_string(status);
+  if (FOutcome != "ran" && FOutcome != "stopped") {
+    if (!FNotice.empty()) line += ": " + GbkToUtf8(FNotice);
+  } else {
+    for (const std::string market : {"1", "2"}) {
+      bool configured = true;
+      for (const std::string& skipped : FSkipped) configured = configured && skipped != market;
+      line += market == "1" ? "; Shanghai " : "; Shenzhen ";
+      line += configured
+                  ? std::to_string(MergedLocked(market)) + " merged, " + std::to_string(FailedLocked(market)) + " failed"
+                  : "not configured";
+    }
+    line += "; composites " + std::to_string(FCompositesBuilt.size()) + " built, " +
+            std::to_string(FCompositeFailures.size()) + " failed";
+    if (!FRunFailures.empty()) {
+      const TReportFailure& f = FRunFailures.front();
+      line += "; the run failed: " + GbkToUtf8(f.Message);
+      if (f.Error != 0) line += " (" + CauseText(f.Error) + ")";
+    }
+    line += "; " + std::to_string(FWaitingCopies.size()) + " mirror copies owed";
+    line += "; " + std::to_string(FRefused.size()) + " files left alone";
+  }
+  line += "; " + std::to_string(FWarnings.size()) + " settings warnings; " + seconds;
+  return line;
+}
+
+std::string TRunReport::Metrics(double lastSuccess) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  const double start = std::chrono::duration<double>(FStartUnix.time_since_epoch()).count();
+  const double seconds = SecondsLocked();
+  const int status = StatusLocked();
+  if (status == 0) lastSuccess = start + seconds;
+  std::string out;
+  const auto metric = [&out](const char* name, const char* help, const std::string& samples) {
+    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + samples;
+  };
+  const auto sample = [](const char* name, double value, const std::string& labels = "") {
+    return std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + Number(value) + "\n";
+  };
+  const auto count = [](std::size_t n) { return static_cast<double>(n); };
+  metric("lorvane_build_info", "The program's version.",
+         sample("lorvane_build_info", 1, "version=\"" + std::string(ProgramVersion()) + "\""));
+  metric("lorvane_run_status", "Exit status of the latest run: 0 clean, 1 failures reported, 2 not run, 3 busy.",
+         sample("lorvane_run_status", status));
+  metric("lorvane_run_start_timestamp_seconds", "When the latest run started.",
+         sample("lorvane_run_start_timestamp_seconds", start));
+  metric("lorvane_run_end_timestamp_seconds", "When the latest run ended.",
+         sample("lorvane_run_end_timestamp_seconds", start + seconds));
+  metric("lorvane_run_duration_seconds", "How long the latest run took.",
+         sample("lorvane_run_duration_seconds", seconds));
+  metric("lorvane_last_success_timestamp_seconds", "When a run last ended with status 0 (0: none known).",
+         sample("lorvane_last_success_timestamp_seconds", lastSuccess));
+  metric("lorvane_run_stocks_merged", "Stocks the latest run merged, per market.",
+         sample("lorvane_run_stocks_merged", MergedLocked("1"), "market=\"sh\"") +
+             sample("lorvane_run_stocks_merged", MergedLocked("2"), "market=\"sz\""));
+  metric("lorvane_run_stocks_failed", "Stocks whose merge failed in the latest run, per market.",
+         sample("lorvane_run_stocks_failed", FailedLocked("1"), "market=\"sh\"") +
+             sample("lorvane_run_stocks_failed", FailedLocked("2"), "market=\"sz\""));
+  metric("lorvane_run_composites_built", "Composites the latest run built.",
+         sample("lorvane_run_composites_built", count(FCompositesBuilt.size())));
+  metric("lorvane_run_composites_failed", "Composites that failed in the latest run.",
+         sample("lorvane_run_composites_failed", count(FCompositeFailures.size())));
+  metric("lorvane_run_failures", "Failures that ended the latest run or kept it from starting.",
+         sample("lorvane_run_failures", count(FRunFailures.size())));
+  metric("lorvane_mirror_copies_failed", "Mirror copies that failed in the latest run.",
+         sample("lorvane_mirror_copies_failed", FMirrorCopiesFailed));
+  metric("lorvane_mirror_copies_owed", "Mirror copies still owed to later runs.",
+         sample("lorvane_mirror_copies_owed", count(FWaitingCopies.size())));
+  metric("lorvane_files_left_alone", "Entries of the feed the latest run left where they are.",
+         sample("lorvane_files_left_alone", count(FRefused.size())));
+  metric("lorvane_settings_warnings", "Findings of the check of the settings file.",
+         sample("lorvane_settings_warnings", count(FWarnings.size())));
+  return out;
+}
+
+void WriteRunMetrics(TPlatform& fs, const std::string& path, const TRunReport& report) {
+  // The last success is carried over from the figures this file held: a run that failed
+  // must not make the runs before it look as if they never happened.
+  double lastSuccess = 0;
+  try {
+    const std::string before = "\n" + ReadWholeFile(fs, path);
+    const std::string name = "\nlorvane_last_success_timestamp_seconds ";
+    if (const std::size_t at = before.find(name); at != std::string::npos)
+      lastSuccess = std::strtod(before.c_str() + at + name.size(), nullptr);
+  } catch (const EFailure&) {
+    // No figures before these.
+  }
+  WriteWholeFile(fs, path, report.Metrics(lastSuccess));
 }

@@ -17,12 +17,16 @@ inline const std::string kTagSz = "SZ";
 
 // The folder of each source root that holds its stocks' stages: {source}\DATA\{code}.
 inline const std::string kArchiveFolder = "DATA";
+// The extension of the feed's section files, {code}?.sub.
+inline const std::string kSectionExtension = ".sub";
 // The extension of merged texts and composites; their name without it is the code.
 inline const std::string kTextExtension = ".txt";
 // The Shanghai code whose index is the composites' template rather than a stock.
 inline const std::string kTemplateCode = "000001";
 // The hidden file through which a run claims each folder it writes in.
 inline const std::string kRunLockName = ".~lorvane.run.lock";
+// The operation a failure to write a line into the day's log names.
+inline const std::string kLogOperation = "log";
 
 // How a run ended, for a host that must tell its caller.
 enum class TRunOutcome {

@@ -35,6 +35,7 @@ inline const std::string MarketNotConfigured = Utf8ToGbk("市场未设置原始�
 inline const std::string CodeSkippedNoTemplate = Utf8ToGbk("：未设置原始上海路径，无法读取大盘模板索引，跳过");  // code + this
 inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场的目标路径，跳过");  // code + this
 inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // + path
+inline const std::string CannotWriteLog = Utf8ToGbk("无法写入日志文件：");  // + path + error
 inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
 inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
 

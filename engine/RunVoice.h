@@ -13,6 +13,8 @@ class TRunVoice {
   virtual ~TRunVoice() = default;
   // One line for the day's log file and the form's log.
   virtual void Log(const std::string& message) = 0;
+  // The same for something the run cannot do or leaves alone, and goes on without.
+  virtual void Notice(const std::string& message) = 0;
   // `path` is left alone for `reason`: one line per run for each path, and the report's list.
   virtual void Refuse(const std::string& reason, const std::string& path) = 0;
   // A failure, reported as the run reports its failures: a log line, the status text, the

@@ -33,6 +33,15 @@ std::string Printable(const std::string& dir, const TFindEntry& entry) {
   return dir + "\\" + name;
 }
 
+// Whether a name ends as the feed's files end (".sub", ".F10", any case), whatever comes
+// before: the ASCII ending survives a name that GBK cannot carry.
+bool LooksLikeFeedFile(const std::string& name) {
+  for (const std::string* ending : {&kSectionExtension, &kIndexExtension})
+    if (name.size() >= ending->size() && SameText(std::string_view(name).substr(name.size() - ending->size()), *ending))
+      return true;
+  return false;
+}
+
 }  // namespace
 
 std::string ArchiveFolder(const std::string& source) { return source + "\\" + kArchiveFolder; }
@@ -91,11 +100,16 @@ void TStaging::ListIndexFiles(const std::string& dir, std::vector<std::string>& 
     for (const TFindEntry& section : sections) accepted = AcceptFeedEntry(dir, section) && accepted;
     if (accepted && (!sections.empty() || FUnfinished.count(UpperAscii(code)))) list.push_back(entry.Name);
   }
+  // A feed name the masks above cannot match is left where it is as well: a section whose
+  // name GBK cannot carry is no "{code}?.sub" of its stock, which then waits for a reason
+  // nobody would learn without this line.
+  for (const TFindEntry& entry : FListing->Find("*"))
+    if (!IsFeedFile(entry) && LooksLikeFeedFile(entry.Name)) AcceptFeedEntry(dir, entry);
 }
 
 std::vector<TFindEntry> TStaging::FindSubFiles(const std::string& dir, const std::string& code) {
-  if (FListing && FListing->Dir() == dir) return FListing->Find(code + "?.sub");
-  return FPlatform.FindFiles(dir + "\\" + code + "?.sub");
+  if (FListing && FListing->Dir() == dir) return FListing->Find(code + "?" + kSectionExtension);
+  return FPlatform.FindFiles(dir + "\\" + code + "?" + kSectionExtension);
 }
 
 void TStaging::StageSections(const std::string& code, const std::string& source, std::string spare) {

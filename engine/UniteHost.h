@@ -6,6 +6,14 @@
 #include <functional>
 #include <string>
 
+// What a line of a run's log tells, for a host that weighs its lines (a journal, a quiet
+// console).
+enum class TLineKind {
+  Progress,  // a step of the run
+  Notice,    // something the run leaves alone or cannot do, and goes on without
+  Failure,   // a failure the run reported
+};
+
 class TUniteHost {
  public:
   virtual ~TUniteHost() = default;
@@ -16,7 +24,10 @@ class TUniteHost {
   // The form log: its line count, emptying it, adding one line at its end (GBK).
   virtual int LogLineCount() = 0;
   virtual void LogClear() = 0;
-  virtual void LogAdd(const std::string& line) = 0;
+  virtual void LogAdd(const std::string& line, TLineKind kind) = 0;
+  // A failure the run reported, in plain words with where it happened (market, stock or
+  // composite, operation, host path; GBK). Told whether or not the day's log took its line.
+  virtual void Failed(const std::string& detail) { (void)detail; }
   // The status text (GBK); an empty text shows nothing.
   virtual void SetStatus(const std::string& text) = 0;
   // Stops the run timer, or starts it afresh (a full interval from now).

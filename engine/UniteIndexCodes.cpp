@@ -68,12 +68,12 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
   // the root of a drive; without a target root the composite would land there too.
   if (FSrcPath.empty()) {
     FMessage = code + Texts::CodeSkippedNoTemplate;
-    LogToForm();
+    LogToForm(TLineKind::Notice);
     return;
   }
   if (target.empty()) {
     FMessage = code + Texts::CodeSkippedNoTarget;
-    LogToForm();
+    LogToForm(TLineKind::Notice);
     return;
   }
 

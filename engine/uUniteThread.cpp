@@ -167,7 +167,7 @@ void TUniteThread::Market(const std::string& name, const std::string& id, const 
   if (source.empty() || target.empty()) {
     if (FReport) FReport->MarketSkipped(id);
     FMessage = name + Texts::MarketNotConfigured;
-    LogToForm();
+    LogToForm(TLineKind::Notice);
     return;
   }
   archive = ArchiveFolder(source);
@@ -179,13 +179,22 @@ void TUniteThread::Market(const std::string& name, const std::string& id, const 
 void TUniteThread::ReportEnd(const EFailure& failure, const std::string& archive) {
   // It ended the run: the report counts it against the run, in the market it came from.
   if (FReport) FReport->Failed(false, FMarket, "", failure);
+  Quietly([&] {
+    const std::string detail = FailureDetail(FPlatform, false, FMarket, "", failure);
+    FHost.Synchronize([&] { FHost.Failed(detail); });
+  });
   // A report that cannot be logged (the log file is not writable) still shows in the status
   // text, and the run still ends properly.
   Quietly([&] {
     FMessage = failure.Message();
-    LogToForm();
+    LogToForm(TLineKind::Failure);
   });
-  Quietly([&] { SetStatus(Texts::ErrorCaption + archive + Texts::DirCreateErrorCaption); });
+  // The caption names the market's archive whatever the failure was, but a day's log that
+  // cannot be written is nothing an archive could mend: the caption names the log instead.
+  const std::string caption = failure.Operation() == kLogOperation
+                                  ? Texts::CannotWriteLog + failure.Path() + " " + IoErrorText(failure.Code())
+                                  : archive + Texts::DirCreateErrorCaption;
+  Quietly([&] { SetStatus(Texts::ErrorCaption + caption); });
 }
 
 void TUniteThread::End() {

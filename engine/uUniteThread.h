@@ -23,6 +23,7 @@
 #include "RunTerms.h"
 #include "RunVoice.h"
 #include "StopSignal.h"
+#include "UniteHost.h"
 
 class TMirrorCopies;
 class TPlatform;
@@ -104,6 +105,8 @@ class TUniteThread final : private TRunVoice {
   // --- Run log: each runs on the main thread through the host, the worker waiting ---
   void LogToForm();  // FMessage to the day's log file, then to the form log
   void LogToFile();  // FMessage to the day's log file only
+  // LogToForm() of a line of the given weight, for a host that weighs them.
+  void LogToForm(TLineKind kind);
   // Sets the status text on the main thread.
   void SetStatus(const std::string& text);
 
@@ -117,6 +120,7 @@ class TUniteThread final : private TRunVoice {
  private:
   // --- TRunVoice: what the run's owners may tell it ---
   void Log(const std::string& message) override;
+  void Notice(const std::string& message) override;
   void Refuse(const std::string& reason, const std::string& path) override;
   void Fail(const EFailure& failure) override;
   TRunReport* Report() override { return FReport; }
@@ -172,5 +176,9 @@ std::string TitlePass(const TLines& merge);
 // The Code field of generated records: the market byte, the code without its last four
 // characters, zero bytes up to nine characters.
 std::string CodeText(std::uint8_t marketByte, const std::string& baseName);
+// A failure in plain words for an operator (GBK): the market, the stock or composite, the
+// message, the operation and the host path with the cause of its error code.
+std::string FailureDetail(TPlatform& fs, bool composite, const std::string& market, const std::string& code,
+                          const EFailure& failure);
 // The log file of the day of `day`: program folder + "UniteLog" + yyyy-mm-dd + ".txt".
 std::string DayLogPath(TPlatform& fs, const TDateTime& day);

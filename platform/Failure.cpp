@@ -10,6 +10,28 @@ std::string IoErrorText(int code) {
   }
 }
 
+std::string CauseText(int code) {
+  switch (code) {
+    case kErrFileNotFound: return "no such file";
+    case kErrPathNotFound: return "no such folder";
+    case kErrTooManyOpenFiles: return "too many open files";
+    case kErrAccessDenied: return "permission denied";
+    case kErrNotEnoughMemory: return "out of memory";
+    case kErrInvalidData: return "unreadable contents";
+    case kErrNotSameDevice: return "on another file system";
+    case kErrDeviceFailure:
+    case kErrIoDevice: return "device error";
+    case kErrSharingViolation: return "in use by another program";
+    case kErrDiskFull: return "disk full";
+    case kErrInvalidName: return "a name the system does not take";
+    case kErrDirNotEmpty: return "folder not empty";
+    case kErrAlreadyExists: return "already exists";
+    case kErrNameTooLong: return "name too long";
+    case kErrNotAFile: return "a link or special file, not a plain file";
+    default: return "error " + std::to_string(code);
+  }
+}
+
 EFailure IoFailure(int code, const std::string& operation, const std::string& path) {
   return EFailure(IoErrorText(code), code, operation, path);
 }

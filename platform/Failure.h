@@ -49,6 +49,9 @@ enum : int {
 // The text of an I/O error by Windows code: 2 "File not found", 3 "Invalid filename",
 // 4 "Too many open files", 5 "File access denied", any other "I/O error %d".
 std::string IoErrorText(int code);
+// The cause of a Windows error code in plain words for an operator ("permission denied",
+// "no such folder", "disk full"...), English, for the console, the journal and the report.
+std::string CauseText(int code);
 // An EFailure with IoErrorText(code) as its message, and what failed on which path.
 EFailure IoFailure(int code, const std::string& operation = "", const std::string& path = "");
 // `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").

@@ -270,8 +270,18 @@ std::string TIniFile::Load() {
   std::string bytes;
   FReadError = LoadBytes(FPlatform, FPath, bytes);
   FReadErrorText = FReadError ? IoErrorText(FReadError) : std::string();
+  FUtf8AsGbkLine = 0;
   if (FReadError) return bytes;
   TDecoded decoded = Decode(bytes);
+  if (decoded.Problem.empty() && decoded.Encoding == TEncoding::Gbk && IsUtf8(bytes)) {
+    const std::vector<TRawLine> raws = SplitRaw(bytes);
+    for (std::size_t i = 0; i < raws.size() && FUtf8AsGbkLine == 0; ++i)
+      for (std::size_t k = raws[i].Start; k < raws[i].TextEnd; ++k)
+        if (static_cast<unsigned char>(bytes[k]) >= 0x80) {
+          FUtf8AsGbkLine = static_cast<int>(i) + 1;
+          break;
+        }
+  }
   if (!decoded.Problem.empty()) {
     // Never half of it: a file that cannot be read whole reads as nothing, and says why.
     FReadError = kErrInvalidData;
@@ -292,6 +302,24 @@ TNameValues TIniFile::ReadSectionValues(const std::string& section) {
     out.emplace_back(std::string(line.Name), std::string(value));
     return true;
   });
+  return out;
+}
+
+std::vector<TIniEntry> TIniFile::Entries() {
+  const std::string bytes = Load();
+  std::vector<TIniEntry> out;
+  std::string section;
+  int lineNo = 0;
+  for (const TRawLine& raw : SplitRaw(bytes)) {
+    ++lineNo;
+    const TParsedLine line = ParseLine(std::string_view(bytes).substr(raw.Start, raw.TextEnd - raw.Start));
+    if (line.Kind == TLineKind::Section) {
+      section = std::string(line.Name);
+      out.push_back(TIniEntry{lineNo, section, "", ""});
+    } else if (line.Kind == TLineKind::Key) {
+      out.push_back(TIniEntry{lineNo, section, std::string(line.Name), std::string(Unquote(line.Value))});
+    }
+  }
   return out;
 }
 

@@ -19,6 +19,15 @@ class TPlatform;
 
 using TNameValues = std::vector<std::pair<std::string, std::string>>;
 
+// A line of a settings file that says something, for a check of what the file says: a
+// section header (Key empty) or a key=value line, with the section it stands in.
+struct TIniEntry {
+  int Line = 0;         // from 1
+  std::string Section;  // blanks around it removed
+  std::string Key;      // blanks around it removed; empty for a section header
+  std::string Value;    // blanks and matching quotes around it removed
+};
+
 class TIniFile {
  public:
   TIniFile(TPlatform& fs, std::string path);
@@ -42,6 +51,13 @@ class TIniFile {
   // Why the last read failed (GBK): the I/O text of its code, or what is wrong with the
   // file's encoding; empty when it did not fail.
   const std::string& ReadErrorText() const { return FReadErrorText; }
+  // Every section header and key=value line of the file, in order; none when the file
+  // cannot be read (ReadError() tells).
+  std::vector<TIniEntry> Entries();
+  // Set by the last read: the file is valid UTF-8 that holds more than ASCII, yet is read as
+  // GBK (no byte order mark, and no section of the program's spelt in UTF-8), so its Chinese
+  // texts are read as other characters. The line of its first such text, 0 when not so.
+  int Utf8ReadAsGbkLine() const { return FUtf8AsGbkLine; }
   // Throws EFailure "Unable to write to %s" (the file's path) when the write cannot be made.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
@@ -52,4 +68,5 @@ class TIniFile {
   std::string FPath;
   int FReadError = 0;
   std::string FReadErrorText;
+  int FUtf8AsGbkLine = 0;
 };

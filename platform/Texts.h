@@ -26,6 +26,7 @@ inline const std::string KeyInternal = "INTERNAL";  // minutes between timed run
 inline const std::string KeyIndex = "INDEX";    // not 0: runs generate indexes
 inline const std::string KeyLastFileTime = "LASTFILETIME";
 inline const std::string KeyReport = "REPORT";    // the file each run's report goes to
+inline const std::string KeyMetrics = "METRICS";  // the file each run's figures go to
 inline const std::string SectionDrives = "DRIVES";
 inline const std::string SectionMirrors = Utf8ToGbk("多路径拷贝");
 inline const std::string SectionIndexCodes = Utf8ToGbk("大盘代码");

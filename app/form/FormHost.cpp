@@ -77,7 +77,7 @@ int TFormHost::LogLineCount() { return FView.LogLineCount(); }
 
 void TFormHost::LogClear() { FView.LogClear(); }
 
-void TFormHost::LogAdd(const std::string& line) { FView.LogAdd(line); }
+void TFormHost::LogAdd(const std::string& line, TLineKind) { FView.LogAdd(line); }
 
 void TFormHost::SetStatus(const std::string& text) { FView.SetStatus(text); }
 

@@ -57,7 +57,7 @@ class TFormHost final : public TUniteHost {
 
   int LogLineCount() override;
   void LogClear() override;
-  void LogAdd(const std::string& line) override;
+  void LogAdd(const std::string& line, TLineKind kind) override;
   void SetStatus(const std::string& text) override;
   // On: Timer1 counts a full interval from now (an interval of 0 gives no ticks).
   void SetTimerEnabled(bool on) override;

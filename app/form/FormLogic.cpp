@@ -14,6 +14,7 @@
 #include "RunReport.h"
 #include "RunSettings.h"
 #include "RunTexts.h"
+#include "SettingsCheck.h"
 #include "uUniteThread.h"
 
 namespace {
@@ -85,6 +86,19 @@ std::string& TFormLogic::RootPath(TFormField field) {
 void TFormLogic::Created() {
   ApplyTimer();
   Guarded([this] { FormCreate(); });
+  ShowSettingsWarnings();
+}
+
+void TFormLogic::ShowSettingsWarnings() {
+  const std::string settings = SettingsPathFor(FPlatform.ProgramPath());
+  if (!FPlatform.FileExists(settings)) return;
+  const TSettingsFindings findings = CheckSettings(FPlatform, settings);
+  std::string text;
+  for (const TSettingsWarning& warning : findings.Warnings) text += WarningLine(FPlatform, settings, warning) + "\r\n";
+  if (!findings.ConfiguresAMarket)
+    text += Utf8ToGbk(FPlatform.HostPath(settings)) + " configures no market: runs find nothing to do until SRC and "
+                                                       "DES, or SZSRC and SZDES, are set and saved\r\n";
+  if (!text.empty()) FView.ShowWarning(Title(), text);
 }
 
 void TFormLogic::TimerTicked() { Guarded([this] { Timer1Timer(); }, /*fromTimer=*/true); }

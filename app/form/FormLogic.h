@@ -86,6 +86,8 @@ class TFormLogic final {
   // Runs a handler; a failure ends it and is shown in the error box.
   void Guarded(const std::function<void()>& handler, bool fromTimer = false);
   void ShowFailure(const std::string& message);
+  // What the check of the settings file found, in one box.
+  void ShowSettingsWarnings();
   // The form's copy of the root a directory field edits.
   std::string& RootPath(TFormField field);
   void StartUnite();

@@ -48,7 +48,12 @@ int main(int argc, char** argv) {
   }
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
-  TfrmMain form(*platform);
+  // The picture is of the form, not of a box in front of it.
+  TFormHooks hooks;
+  hooks.ShowWarning = [](QWidget*, const QString&, const QString& text) {
+    std::fprintf(stderr, "lorvane-formshot: the form warned: %s\n", text.toUtf8().constData());
+  };
+  TfrmMain form(*platform, hooks);
   form.show();
   const QString file = QString::fromStdString(out);
   QTimer::singleShot(300, &form, [&form, file, run] {

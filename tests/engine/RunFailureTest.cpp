@@ -192,15 +192,18 @@ TEST_P(TRunFailureTest, ConfiguredMarketRunsWhenTheOtherIsNot) {
   EXPECT_TRUE(Host.StatusHistory.empty());
 }
 
-TEST_P(TRunFailureTest, LogFailureBeforeAnyArchiveIsReportedWithAnEmptyArchivePath) {
+TEST_P(TRunFailureTest, ALogThatCannotBeWrittenIsNamedAsTheCauseOnce) {
   Deliver("szsrc", "000002", {"A"});
   auto run = NewRun();
   run->FSrcPath = "";
-  // The first line of the run cannot be written, nor can the report of that failure.
+  // The first line of the run cannot be written, nor can the report of that failure: the
+  // caption names the log, not an archive the run never came to, and it is told once.
   Fs.FailWhen("append", "UniteLog", kErrAccessDenied);
   run->Execute();
 
-  EXPECT_EQ(Host.Status, Texts::ErrorCaption + Texts::DirCreateErrorCaption);
+  EXPECT_EQ(Host.Status, Texts::ErrorCaption + Texts::CannotWriteLog + run->LogFilePath() + " File access denied");
+  ASSERT_EQ(Host.Details.size(), 1u);
+  EXPECT_NE(Host.Details[0].find("permission denied"), std::string::npos) << Host.Details[0];
   EXPECT_TRUE(Host.FormLog.empty());
   ExpectHandedBack();
   EXPECT_TRUE(Exists(Tmp / "szsrc/000002A.sub"));

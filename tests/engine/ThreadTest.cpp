@@ -53,7 +53,7 @@ class TQueueHost final : public TUniteHost {
 
   int LogLineCount() override { Seen(); return static_cast<int>(FormLog.size()); }
   void LogClear() override { Seen(); FormLog.clear(); }
-  void LogAdd(const std::string& line) override { Seen(); FormLog.push_back(line); }
+  void LogAdd(const std::string& line, TLineKind) override { Seen(); FormLog.push_back(line); }
   void SetStatus(const std::string& text) override { Seen(); Status = text; }
   void SetTimerEnabled(bool on) override { Seen(); Events.push_back(on ? "timer:on" : "timer:off"); }
   void SetButtonEnabled(bool on) override { Seen(); Events.push_back(on ? "button:on" : "button:off"); }

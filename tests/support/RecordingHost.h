@@ -17,10 +17,12 @@ class TRecordingHost final : public TUniteHost {
   }
   int LogLineCount() override { return static_cast<int>(FormLog.size()); }
   void LogClear() override { FormLog.clear(); }
-  void LogAdd(const std::string& line) override {
+  void LogAdd(const std::string& line, TLineKind kind) override {
     FormLog.push_back(line);
+    Kinds.push_back(kind);
     Events.push_back("log:" + line);
   }
+  void Failed(const std::string& detail) override { Details.push_back(detail); }
   void SetStatus(const std::string& text) override {
     Status = text;
     StatusHistory.push_back(text);
@@ -40,6 +42,8 @@ class TRecordingHost final : public TUniteHost {
   }
 
   std::vector<std::string> FormLog;        // lines of the form log, GBK
+  std::vector<TLineKind> Kinds;            // the weight of each line added, in order
+  std::vector<std::string> Details;        // failures told in plain words, GBK
   std::string Status;                      // the status text now
   std::vector<std::string> StatusHistory;  // every status text set, in order
   std::vector<std::string> Events;         // everything, in order
