@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "FakeFormView.h"
 #include "FormLogic.h"
 #include "ProgramWorld.h"
+#include "uUniteThread.h"
 
 namespace formtest {
 
@@ -28,6 +30,10 @@ class TFormWorld : public testsupport::TProgramWorld {
     // A run held at the gate must get through, or the logic would wait for it forever.
     OpenGate();
     Logic.reset();
+    // Whatever a run did, it reached the form's controls only through the main thread, and its
+    // thread let go of it.
+    EXPECT_EQ(View.ForeignCalls, 0);
+    EXPECT_TRUE(TUniteThread::WaitUntilNoneAlive(std::chrono::seconds(20)));
   }
 
   // The form as it is made: the logic over the view, told the form has been created.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -14,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,7 +33,7 @@ class TFakeFormView final : public TFormView {
   void SetMakeIndexChecked(bool on) override { MakeIndexOn = on; }
   void SetRunButtonEnabled(bool on) override {
     RunButtonOn = on;
-    Events.push_back(on ? "button:on" : "button:off");
+    Event(on ? "button:on" : "button:off");
   }
   bool RunButtonEnabled() override { return RunButtonOn; }
   void SetSettingsEnabled(bool on) override { SettingsOn = on; }
@@ -39,14 +41,20 @@ class TFakeFormView final : public TFormView {
     TimerOn = running;
     TimerMs = intervalMs;
     if (running) ++TimerStarts;
-    Events.push_back(running ? "timer:" + std::to_string(intervalMs) : "timer:off");
+    Event(running ? "timer:" + std::to_string(intervalMs) : "timer:off");
   }
-  void SetStatus(const std::string& text) override { StatusText = text; }
+  void SetStatus(const std::string& text) override {
+    StatusText = text;
+    Event("status");
+  }
   std::string Status() override { return StatusText; }
   void SetStatusHighlighted(bool on) override { Highlighted = on; }
 
   int LogLineCount() override { return static_cast<int>(Log.size()); }
-  void LogClear() override { Log.clear(); }
+  void LogClear() override {
+    Log.clear();
+    Event("log cleared");
+  }
   void LogAdd(const std::string& line) override {
     // As the form's box counts them: a CR LF, a CR or an LF starts a new line.
     std::size_t start = 0;
@@ -57,7 +65,7 @@ class TFakeFormView final : public TFormView {
       start = i + 1;
     }
     Log.push_back(line.substr(start));
-    Events.push_back("log");
+    Event("log");
   }
 
   void ShowError(const std::string& title, const std::string& text) override { Errors.emplace_back(title, text); }
@@ -109,7 +117,9 @@ class TFakeFormView final : public TFormView {
   std::string StatusText;
   bool Highlighted = false;
   std::vector<std::string> Log;     // the form log's lines
-  std::vector<std::string> Events;  // "timer:<ms>", "timer:off", "button:on|off", "log", in order
+  // "timer:<ms>", "timer:off", "button:on|off", "status", "log", "log cleared", in order.
+  std::vector<std::string> Events;
+  std::atomic<int> ForeignCalls{0};  // of the calls above, those made off the main thread
   std::vector<TBox> Errors, Warnings;
   std::vector<std::string> Opened;  // host paths
   std::vector<TBox> Chooser;        // title, start folder
@@ -118,6 +128,12 @@ class TFakeFormView final : public TFormView {
   std::vector<std::string> Window;  // what was asked of the window, in order
 
  private:
+  void Event(std::string event) {
+    if (std::this_thread::get_id() != FMainThread) ++ForeignCalls;
+    Events.push_back(std::move(event));
+  }
+
+  const std::thread::id FMainThread = std::this_thread::get_id();  // the thread that made the view
   std::mutex FLock;
   std::condition_variable FPosted;
   std::deque<std::function<void()>> FQueue;  // dropped with the view when never served
