@@ -72,7 +72,7 @@ class TChecker {
   }
 
   void Option(const TIniEntry& e) {
-    const std::string key = Texts::SectionOption + "\\" + e.Key;
+    const std::string key = e.Section + "\\" + e.Key;
     if (!IsOneOf(e.Key, kOptionKeys)) {
       Warn(e.Line, key, "unknown key " + e.Key + ", so it means nothing; the keys of [" + Texts::SectionOption +
                             "] are " + List(kOptionKeys, "", ""));
@@ -109,7 +109,7 @@ class TChecker {
   }
 
   void Drive(const TIniEntry& e) {
-    const std::string key = Texts::SectionDrives + "\\" + e.Key;
+    const std::string key = e.Section + "\\" + e.Key;
     std::string_view letter = Trim(e.Key);
     if (letter.size() == 2 && letter[1] == ':') letter.remove_suffix(1);
     const char c = letter.size() == 1 ? UpperAscii(letter)[0] : '\0';
@@ -133,7 +133,7 @@ class TChecker {
     if (hasSource && hasTarget) FOut.ConfiguresAMarket = true;
     if (hasSource != hasTarget) {
       const TIniEntry& given = hasSource ? source : target;
-      Warn(given.Line, Texts::SectionOption + "\\" + given.Key,
+      Warn(given.Line, given.Section + "\\" + given.Key,
            std::string("the ") + name + " market is left alone: " + (hasSource ? desKey : srcKey) + " is not set");
     }
   }

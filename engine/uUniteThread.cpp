@@ -127,18 +127,17 @@ TRunFolders TUniteThread::Folders() {
 
 void TUniteThread::Body() {
   const TRunMemory memory;
-  // The archive folder of the latest market step that has begun: the status caption names it
-  // whatever the failure was.
-  std::string archive;
+  // The market step under way when a failure ends the run.
+  TMarketStep step;
   try {
-    Steps(archive);
+    Steps(step);
   } catch (...) {
-    if (const std::optional<EFailure> failure = FailureOf(std::current_exception())) ReportEnd(*failure, archive);
+    if (const std::optional<EFailure> failure = FailureOf(std::current_exception())) ReportEnd(*failure, step);
   }
   End();
 }
 
-void TUniteThread::Steps(std::string& archive) {
+void TUniteThread::Steps(TMarketStep& step) {
   FHost.Synchronize([this] {
     FHost.SetTimerEnabled(false);
     FHost.SetButtonEnabled(false);
@@ -155,12 +154,12 @@ void TUniteThread::Steps(std::string& archive) {
   if (!FClaims->Claim(Folders())) return;
   FMirrorCopies->MakeOwedCopies(MirrorBacklogPath(), [this] { return Terminated(); });
   if (!Terminated()) UniteIndexCodes();
-  Market(Texts::MarketSh, kMarketSh, FSrcPath, FDesPath, archive);
-  Market(Texts::MarketSz, kMarketSz, FSzSrcPath, FSzDesPath, archive);
+  Market(Texts::MarketSh, kMarketSh, FSrcPath, FDesPath, step);
+  Market(Texts::MarketSz, kMarketSz, FSzSrcPath, FSzDesPath, step);
 }
 
 void TUniteThread::Market(const std::string& name, const std::string& id, const std::string& source,
-                          const std::string& target, std::string& archive) {
+                          const std::string& target, TMarketStep& step) {
   if (Terminated()) return;
   // A market without both roots is left alone: an empty root would otherwise put the archive
   // and the texts at a drive's root.
@@ -170,17 +169,17 @@ void TUniteThread::Market(const std::string& name, const std::string& id, const 
     LogToForm(TLineKind::Notice);
     return;
   }
-  archive = ArchiveFolder(source);
-  ForceLastLevel(FPlatform, archive);
+  step = {id, ArchiveFolder(source)};
+  ForceLastLevel(FPlatform, step.Archive);
   FMarket = id;
   UniteMarket(source, target);
 }
 
-void TUniteThread::ReportEnd(const EFailure& failure, const std::string& archive) {
+void TUniteThread::ReportEnd(const EFailure& failure, const TMarketStep& step) {
   // It ended the run: the report counts it against the run, in the market it came from.
-  if (FReport) FReport->Failed(false, FMarket, "", failure);
+  if (FReport) FReport->Failed(false, step.Market, "", failure);
   Quietly([&] {
-    const std::string detail = FailureDetail(FPlatform, false, FMarket, "", failure);
+    const std::string detail = FailureDetail(FPlatform, false, step.Market, "", failure);
     FHost.Synchronize([&] { FHost.Failed(detail); });
   });
   // A report that cannot be logged (the log file is not writable) still shows in the status
@@ -193,7 +192,7 @@ void TUniteThread::ReportEnd(const EFailure& failure, const std::string& archive
   // cannot be written is nothing an archive could mend: the caption names the log instead.
   const std::string caption = failure.Operation() == kLogOperation
                                   ? Texts::CannotWriteLog + failure.Path() + " " + IoErrorText(failure.Code())
-                                  : archive + Texts::DirCreateErrorCaption;
+                                  : step.Archive + Texts::DirCreateErrorCaption;
   Quietly([&] { SetStatus(Texts::ErrorCaption + caption); });
 }
 

@@ -127,16 +127,21 @@ class TUniteThread final : private TRunVoice {
   TRunVoice& Voice() { return *this; }
 
   void Body();
+  // The latest market step that has begun: its market and its archive folder, which the
+  // status caption names whatever the failure that ended the run was.
+  struct TMarketStep {
+    std::string Market, Archive;
+  };
   // The run's steps, from reading the mirrors to the last market.
-  void Steps(std::string& archive);
-  // One market: its archive folder, then its stocks (`archive` names the folder).
+  void Steps(TMarketStep& step);
+  // One market: its archive folder, then its stocks.
   void Market(const std::string& name, const std::string& id, const std::string& source,
-              const std::string& target, std::string& archive);
+              const std::string& target, TMarketStep& step);
   // The market's stocks with the second thread staging ahead and making the mirror copies.
   void UniteMarketAhead(const std::vector<std::string>& files, const std::string& source,
                         const std::string& target);
   // The failure that ended the run, told: its message logged, the status caption set.
-  void ReportEnd(const EFailure& failure, const std::string& archive);
+  void ReportEnd(const EFailure& failure, const TMarketStep& step);
   // The run is over: what it held is let go and the host is told, on every path.
   void End();
   TRunFolders Folders();

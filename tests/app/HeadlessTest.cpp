@@ -23,33 +23,71 @@ namespace {
 
 class Headless : public ::testing::Test {
  protected:
-  int Run() {
+  int Run(const TOnceOptions& options = {}) {
     Out.str("");
     Err.str("");
-    return RunOnce(W.Fs, Out, Err);
+    return RunOnce(W.Fs, Out, Err, options);
   }
+  // The lines of standard error but its last, which sums the run up.
+  std::string Told() const {
+    const std::string err = Err.str();
+    const std::size_t last = err.rfind('\n', err.size() >= 2 ? err.size() - 2 : 0);
+    return last == std::string::npos ? std::string() : err.substr(0, last + 1);
+  }
+  std::string Summary() const { return Err.str().substr(Told().size()); }
   TFormWorld W;
   std::ostringstream Out, Err;
 };
 
 TEST_F(Headless, NoSettingsFileRunsNothingAndTouchesNothing) {
   EXPECT_EQ(Run(), kRunNotRun);
-  EXPECT_EQ(Err.str(), "lorvane: no settings file " + W.Host("LORVANE.INI") + " (see --help)\n");
+  EXPECT_EQ(Told(), "lorvane: no settings file " + W.Host("LORVANE.INI") + " (see --help)\n");
+  EXPECT_EQ(Summary().rfind("lorvane: not run, status 2: no settings file", 0), 0u) << Summary();
   EXPECT_EQ(Out.str(), "");
   EXPECT_TRUE(testsupport::fs::is_empty(W.Tmp.Path()));
 }
 
-TEST_F(Headless, SettingsWithoutRootsMeanNoMarketIsConfiguredAndTheRunIsClean) {
-  W.Settings({"[OPTION]"});
-  EXPECT_EQ(Run(), kRunClean);
-  EXPECT_EQ(Err.str(), "");
-  const std::string out = Out.str();
-  EXPECT_NE(out.find("上海市场未设置原始路径或目标路径"), std::string::npos) << out;
-  EXPECT_NE(out.find("深圳市场未设置原始路径或目标路径"), std::string::npos) << out;
-  // The same lines, GBK, in the day's log beside the program.
-  const std::string log = ReadFile(W.Host("UniteLog2026-12-08.txt"));
-  EXPECT_NE(log.find(Utf8ToGbk("上海市场未设置")), std::string::npos);
-  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+// A misspelt section or key leaves the settings naming no market: said at once, with the
+// line, and nothing runs, where a run would pass for a clean one that merged nothing.
+TEST_F(Headless, SettingsThatConfigureNoMarketRunNothingAndSayWhy) {
+  W.Settings({"[OPTOIN]", "SRC=" + W.Drive("shsrc"), "DES=" + W.Drive("shdes")});
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_NE(Told().find("lorvane: warning: " + W.Host("LORVANE.INI") + " line 1, [OPTOIN]: unknown section"),
+            std::string::npos)
+      << Err.str();
+  EXPECT_NE(Told().find("configures no market"), std::string::npos) << Err.str();
+  EXPECT_EQ(Out.str(), "");
+  EXPECT_FALSE(Exists(W.Host("UniteLog2026-12-08.txt")));
+}
+
+// Under the journal each line carries its priority and no stamp of its own; --quiet keeps
+// what someone must act on and the summary.
+TEST_F(Headless, LinesCarryTheirPriorityAndQuietDropsOnlyProgress) {
+  W.RootSettings({"[多路径拷贝]", "SHX=" + W.Drive("nowhere")});
+  W.Deliver("shsrc", "600000", {"a"});
+  W.Deliver("shsrc", "600001", {"a"});
+  W.MakeDir("shsrc/600002a.sub");
+  W.Deliver("shsrc", "600002", {});
+  W.Fs.FailWhen("openshared", "600001a.sub", kErrAccessDenied);
+  TOnceOptions journal;
+  journal.Format = TOutputFormat::Journal;
+  EXPECT_EQ(Run(journal), kRunFailed);
+  EXPECT_NE(Out.str().find("<6>" + std::string("合并600000...") + "\n"), std::string::npos) << Out.str();
+  EXPECT_NE(Out.str().find("<4>不是普通文件，未处理：" + W.Drive("shsrc") + "\\600002a.sub\n"), std::string::npos);
+  EXPECT_EQ(Out.str().find("File access denied"), std::string::npos) << "a failure is told once, on stderr";
+  EXPECT_NE(Told().find("<3>Shanghai stock 600001: File access denied (open " +
+                        W.Host("shsrc/DATA/600001/600001a.sub") + ": permission denied)\n"),
+            std::string::npos)
+      << Err.str();
+  EXPECT_NE(Told().find("<4>lorvane: warning: "), std::string::npos);
+  EXPECT_EQ(Summary().rfind("<5>lorvane: ran, status 1; Shanghai 1 merged, 1 failed", 0), 0u) << Summary();
+
+  W.Deliver("shsrc", "600003", {"a"});
+  journal.Quiet = true;
+  EXPECT_EQ(Run(journal), kRunFailed);
+  EXPECT_EQ(Out.str().find("<6>"), std::string::npos) << Out.str();
+  EXPECT_NE(Out.str().find("<4>不是普通文件"), std::string::npos);
+  EXPECT_NE(Told().find("<3>Shanghai stock 600001"), std::string::npos);
 }
 
 TEST_F(Headless, StagesWithTheSettingsOfSectionOption) {
@@ -71,7 +109,10 @@ TEST_F(Headless, AFailureReportedByTheRunGivesStatusOne) {
   EXPECT_EQ(Run(), kRunFailed);
   const std::string archive = W.Drive("nosuch/sh") + "\\DATA";
   EXPECT_NE(Out.str().find(archive + " 目录创建错误"), std::string::npos) << Out.str();
-  EXPECT_EQ(Err.str(), "Lorvane错误" + archive + "目录创建错误\n");
+  EXPECT_NE(Told().find("lorvane: failure: Shanghai: " + archive + " 目录创建错误 (mkdir " + W.Host("nosuch/sh/DATA") +
+                        ": no such folder)\n"),
+            std::string::npos)
+      << Err.str();
 }
 
 TEST_F(Headless, SettingsThatCannotBeReadWholeRunNothing) {
@@ -145,18 +186,24 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("run.json"), std::string::npos);
 }
 
-TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureToo) {
-  W.Settings({"[OPTION]"});
+TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureNamedOnce) {
+  W.RootSettings();
+  W.Deliver("shsrc", "600000", {"a"});
   W.Fs.FailWhen("append", "UniteLog", kErrAccessDenied);
   EXPECT_EQ(Run(), kRunFailed);
   EXPECT_EQ(Out.str(), "");  // a line the file did not get does not reach the form log
+  EXPECT_EQ(Told(), "lorvane: failure: the day's log " + W.Host("UniteLog2026-12-08.txt") +
+                        " cannot be written: File access denied (permission denied)\n");
 }
 
 TEST_F(Headless, BadLastFileTimeRunsNothing) {
   W.RootSettings({"LASTFILETIME=soon"});
   W.Deliver("shsrc", "600000", {"a"});
   EXPECT_EQ(Run(), kRunNotRun);
-  EXPECT_EQ(Err.str(), "'soon' is not a valid date and time\n");
+  EXPECT_NE(Told().find("lorvane: " + W.Host("LORVANE.INI") + ", OPTION\\LASTFILETIME: 'soon' is not a valid date and "
+                        "time\n"),
+            std::string::npos)
+      << Err.str();
   EXPECT_EQ(Out.str(), "");
   EXPECT_TRUE(Exists(W.Host("shsrc/600000a.sub")));
   EXPECT_FALSE(Exists(W.Host("UniteLog2026-12-08.txt")));
@@ -223,18 +270,28 @@ TEST(Program, OnceWithoutSettingsTouchesNothingOutsideItsHome) {
   EXPECT_NE(r.Err.find("no settings file"), std::string::npos) << r.Err;
   EXPECT_TRUE(Names(home.Path()).empty());
 
-  WriteFile(home / "LORVANE.INI", "");
+  WriteFile(home / "LORVANE.INI", "[OPTION]\r\nSZSRC=" + home.Drive("in") + "\r\nSZDES=" + home.Drive("out") + "\r\n");
+  testsupport::fs::create_directories(home / "in");
+  testsupport::fs::create_directories(home / "out");
   r = RunProgram(args, work.Path().string());
   EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(r.Err, "");
   EXPECT_NE(r.Out.find("上海市场未设置原始路径或目标路径"), std::string::npos) << r.Out;
-  // Only the day's log, in the home folder.
+  // Only the day's log and the archive, in the home folder.
   std::set<std::string> made = Names(home.Path());
-  made.erase("LORVANE.INI");
+  for (const char* name : {"LORVANE.INI", "in", "out", "in/DATA"}) made.erase(name);
   ASSERT_EQ(made.size(), 1u);
   EXPECT_EQ(made.begin()->rfind("UniteLog", 0), 0u);
   EXPECT_NE(ReadFile(home / *made.begin()).find(Utf8ToGbk("市场未设置")), std::string::npos);
   EXPECT_TRUE(Names(work.Path()).empty());
+
+  // A --home that went away: nothing runs, and the report still says so.
+  r = RunProgram({"--once", "--home", "/no/such/folder", "--report", "report.json"}, work.Path().string());
+  EXPECT_EQ(r.Status, 2);
+  const QJsonObject report =
+      QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(work / "report.json"))).object();
+  EXPECT_EQ(report["outcome"].toString(), "not run");
+  EXPECT_NE(Utf8(report["notice"].toString()).find("/no/such/folder"), std::string::npos);
+  testsupport::fs::remove(work / "report.json");
   EXPECT_EQ(Names(programDir), before);
 }
 
@@ -247,17 +304,18 @@ TEST(Program, OnceWithRootsThatDoNotExistFailsWithTheArchiveMessages) {
       RunProgram({"--home=" + QString::fromStdString(home.Path().string()), "--once"});
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Out.find(missing + "\\DATA 目录创建错误"), std::string::npos) << r.Out;
-  EXPECT_EQ(r.Err, "Lorvane错误" + missing + "\\DATA目录创建错误\n");
+  EXPECT_NE(r.Err.find("lorvane: failure: Shanghai: " + missing + "\\DATA 目录创建错误"), std::string::npos) << r.Err;
   EXPECT_FALSE(Exists(home / "gone"));
 }
 
 TEST(Program, OnceWithABadLastFileTimeRunsNothing) {
   testsupport::TTempDir home;
-  WriteFile(home / "LORVANE.INI", "[OPTION]\r\nLASTFILETIME=x\r\n");
+  WriteFile(home / "LORVANE.INI", "[OPTION]\r\nSRC=" + home.Drive("") + "\r\nDES=" + home.Drive("") +
+                                     "\r\nLASTFILETIME=x\r\n");
   const TProgramResult r =
       RunProgram({"--once", "--home", QString::fromStdString(home.Path().string())});
   EXPECT_EQ(r.Status, 2);
-  EXPECT_EQ(r.Err, "'x' is not a valid date and time\n");
+  EXPECT_NE(r.Err.find("LASTFILETIME: 'x' is not a valid date and time\n"), std::string::npos) << r.Err;
   EXPECT_EQ(Names(home.Path()).size(), 1u);  // no log written
 }
 
@@ -331,7 +389,9 @@ TEST(Program, InstalledInABinFolderItKeepsSettingsAndLogsInTheUsersFolder) {
   testsupport::fs::create_directories(bin);
   testsupport::fs::copy_file(LORVANE_BIN, bin + "/lorvane");
   const std::string settings = tree / "home/.config/lorvane";
-  WriteFile(settings + "/LORVANE.INI", "[OPTION]\r\n");
+  WriteFile(settings + "/LORVANE.INI", "[OPTION]\r\nSRC=" + tree.Drive("in") + "\r\nDES=" + tree.Drive("out") + "\r\n");
+  testsupport::fs::create_directories(tree / "in");
+  testsupport::fs::create_directories(tree / "out");
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("HOME", QString::fromStdString(tree / "home"));

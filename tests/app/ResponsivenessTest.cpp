@@ -3,7 +3,6 @@
 // answered before the run's next hand-over, however fast the run goes and however busy the
 // machine is. How long the main thread waits at worst is a benchmark figure (make bench).
 
-#include <QEventLoop>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "AppFixture.h"
+#include "BlinkText.h"
 
 using namespace apptest;
 
@@ -52,19 +52,13 @@ TEST(FormResponsiveness, AnEventQueuedDuringAHandOverIsAnsweredBeforeTheNextOne)
           Qt::QueuedConnection);
   });
 
-  // The program's own kind of event loop serves the run (a test's wait loop would nap
-  // between its checks).
-  QEventLoop loop;
-  QTimer done;
-  QObject::connect(&done, &QTimer::timeout, [&] {
-    if (!f.Running()) loop.quit();
-  });
-  done.start(1);
+  // The form's own wait serves the run: the event loop, asked after every event whether the
+  // run has ended (a test's wait loop would nap between its checks).
+  bool hung = false;
+  QTimer::singleShot(30000, &f, [&hung] { hung = true; });  // a run that never ends fails below
   f.Button2->click();
   ASSERT_TRUE(f.Running());
-  QTimer::singleShot(30000, &loop, &QEventLoop::quit);  // a run that never ends fails below
-  loop.exec();
-  done.stop();
+  f.ServeUntil([&] { return !f.Running() || hung; });
   ASSERT_FALSE(f.Running());
   QCoreApplication::processEvents();  // the last events queued
 

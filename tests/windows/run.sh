@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make test-windows: the Windows build's tests (the same sources as the Linux build's
-# platform, index and engine tests) under Wine, then the differential check of both builds.
+# platform, index, engine and form behaviour tests) under Wine, then the differential check of
+# both builds.
 # Usage: run.sh WINBUILD BUILD
 set -euo pipefail
 WINBUILD=$(realpath "$1")
@@ -10,7 +11,7 @@ here=$(dirname "$(realpath "$0")")
 
 failed=0
 passed=0
-for test in platform_tests f10_tests engine_tests; do
+for test in platform_tests f10_tests engine_tests form_tests; do
   echo "== $test.exe (Wine)"
   # The tests make their folders under the system's temporary folder, inside the prefix; a
   # wait that is never woken must fail, not hang.
