@@ -10,6 +10,7 @@
 # until WERROR=0 is given.
 # `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
 # `make test-windows` runs their tests under Wine and compares both builds' runs.
+# `make ci-try` runs CI's .ci/run on a clean clone in a fresh minimal Debian 12 chroot.
 
 SANITIZE ?=
 WERROR   ?=
@@ -29,7 +30,8 @@ TEST_PACKAGES := libgtest-dev libgmock-dev clang libclang-rt-14-dev locales \
                  lintian systemd desktop-file-utils dpkg-dev bash-completion
 # What `make deb` needs besides the programs' own: dpkg-shlibdeps for the dependencies.
 PACKAGING_PACKAGES := dpkg-dev
-# `make deb-try`: a Debian 12 chroot to install the package into.
+# `make deb-try` and `make ci-try`: a Debian 12 chroot to install the package into, or to
+# run CI in.
 TRY_PACKAGES := debootstrap
 # The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
 # Windows, and Wine to run what was built.
@@ -39,7 +41,7 @@ WINBUILD := build-windows
 PROGRAMS := lorvane lorvane-form lorvane-index lorvane-feedgen
 
 .PHONY: all deps test-deps packaging-deps windows-deps configure build build-all test test-stress \
-        demo bench fuzz clean windows test-windows install deb deb-try
+        demo bench fuzz clean windows test-windows install deb deb-try ci-try
 
 all: build
 
@@ -120,6 +122,13 @@ deb-try: deb
 	@$(call install,$(TRY_PACKAGES))
 	bash packaging/try-in-chroot.sh $(BUILD)
 
+# CI's own run, `bash .ci/run`, in a clean clone of the current commit on a fresh minimal
+# Debian 12 chroot (build-ci/) that has only git and make: proves that the Makefile installs
+# all that a new machine lacks. Prints the time taken and the result.
+ci-try:
+	@$(call install,$(TRY_PACKAGES))
+	bash tests/frontdoor/ci-in-chroot.sh
+
 demo: build
 	bash tools/demo.sh $(BUILD)
 
@@ -145,7 +154,8 @@ endif
 test-windows: windows build
 	bash tests/windows/run.sh $(WINBUILD) build
 
-# Every build folder: build/, build-<sanitizer>/, the fuzz targets' build-fuzz/ and the
-# Windows build-windows/.
+# Every build folder: build/, build-<sanitizer>/, the fuzz targets' build-fuzz/, the Windows
+# build-windows/ and the chroots of build-try/ and build-ci/. A chroot whose script was killed
+# may still have the machine's /dev bound in it: rm stays on the build folders' own file system.
 clean:
-	rm -rf build build-*/
+	rm -rf --one-file-system build build-*/
