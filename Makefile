@@ -7,6 +7,7 @@
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
 # until WERROR=0 is given.
 # `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
+# `make msi` builds their installer build-windows/lorvane-<version>-x64.msi (wixl);
 # `make test-windows` runs their tests under Wine and compares both builds' runs.
 
 SANITIZE ?=
@@ -30,14 +31,14 @@ PACKAGING_PACKAGES := dpkg-dev
 # `make deb-try`: a Debian 12 chroot to install the package into.
 TRY_PACKAGES := debootstrap
 # The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
-# Windows, and Wine to run what was built.
-WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
+# Windows, Wine to run what was built, and wixl to build the installer.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64 wixl
 WINBUILD := build-windows
 # The programs and tools that `make` builds; `make test` builds everything.
 PROGRAMS := lorvane lorvane-form lorvane-index lorvane-feedgen
 
 .PHONY: all deps test-deps packaging-deps windows-deps configure build build-all test test-stress \
-        demo bench fuzz clean windows test-windows install deb deb-try
+        demo bench fuzz clean windows msi test-windows install deb deb-try
 
 all: build
 
@@ -134,6 +135,10 @@ ifneq ($(WERROR),)
 	  cmake -S . -B $(WINBUILD) -DLORVANE_WERROR=$(WERROR_CMAKE)
 endif
 	cmake --build $(WINBUILD) -j $(JOBS)
+
+msi: windows
+	cmake --build $(WINBUILD) --target msi
+	@ls -1 $(WINBUILD)/lorvane-*-x64.msi
 
 # The Windows tests under Wine, then the same feeds through both builds, byte for byte.
 test-windows: windows build
