@@ -8,8 +8,8 @@
 # until WERROR=0 is given.
 # `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
 # `make msi` builds their installer build-windows/lorvane-<version>-x64.msi (wixl);
-# `make test-windows` runs their tests under Wine, compares both builds' runs and drives the
-# Windows form on a virtual display;
+# `make test-windows` runs their tests under Wine, compares both builds' runs, drives the
+# Windows form on a virtual display and installs and removes the installer;
 # `make windows-shot` takes docs/form-windows.png, the Windows form under Wine after a run.
 
 SANITIZE ?=
@@ -151,8 +151,8 @@ msi: windows
 	@ls -1 $(WINBUILD)/lorvane-*-x64.msi
 
 # The Windows tests under Wine, then the same feeds through both builds, byte for byte, then
-# the form on a virtual display.
-test-windows: windows-test-deps windows build
+# the form on a virtual display, then the installer.
+test-windows: windows-test-deps msi build
 	bash tests/windows/run.sh $(WINBUILD) build
 
 windows-shot: windows-test-deps windows build
