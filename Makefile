@@ -9,7 +9,10 @@
 # WERROR=1 makes every compiler warning an error (CI); the build folder keeps the choice
 # until WERROR=0 is given.
 # `make windows` cross-builds the Windows programs into build-windows/ (mingw-w64, static);
-# `make test-windows` runs their tests under Wine and compares both builds' runs.
+# `make msi` builds their installer build-windows/lorvane-<version>-x64.msi (wixl);
+# `make test-windows` runs their tests under Wine, compares both builds' runs, drives the
+# Windows form on a virtual display and installs and removes the installer;
+# `make windows-shot` takes docs/form-windows.png, the Windows form under Wine after a run.
 # `make ci-try` runs CI's .ci/run on a clean clone in a fresh minimal Debian 12 chroot.
 
 SANITIZE ?=
@@ -34,14 +37,19 @@ PACKAGING_PACKAGES := dpkg-dev
 # run CI in.
 TRY_PACKAGES := debootstrap
 # The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
-# Windows, and Wine to run what was built.
-WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64
+# Windows, Wine to run what was built, and wixl to build the installer.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64 wixl
+# What the Windows tests need besides: a virtual X display for the form, a CJK font for its
+# labels under Wine, and Wine's own fonts (the title bar's buttons).
+WINDOWS_TEST_PACKAGES := xvfb fonts-wqy-microhei fonts-wine
+# What the Windows form's picture needs besides: xwd and ImageMagick.
+WINDOWS_SHOT_PACKAGES := x11-apps imagemagick
 WINBUILD := build-windows
 # The programs and tools that `make` builds; `make test` builds everything.
 PROGRAMS := lorvane lorvane-form lorvane-index lorvane-feedgen
 
-.PHONY: all deps test-deps packaging-deps windows-deps configure build build-all test test-stress \
-        demo bench fuzz clean windows test-windows install deb deb-try ci-try
+.PHONY: all deps test-deps packaging-deps windows-deps windows-test-deps configure build build-all test \
+        test-stress demo bench fuzz clean windows msi test-windows windows-shot install deb deb-try ci-try
 
 all: build
 
@@ -56,6 +64,9 @@ packaging-deps: deps
 
 windows-deps:
 	@$(call install,$(WINDOWS_PACKAGES))
+
+windows-test-deps: windows-deps
+	@$(call install,$(WINDOWS_TEST_PACKAGES))
 
 # Installs the Debian packages of $(1) that are missing (as root), or says how.
 define install
@@ -150,9 +161,18 @@ ifneq ($(WERROR),)
 endif
 	cmake --build $(WINBUILD) -j $(JOBS)
 
-# The Windows tests under Wine, then the same feeds through both builds, byte for byte.
-test-windows: windows build
+msi: windows
+	cmake --build $(WINBUILD) --target msi
+	@ls -1 $(WINBUILD)/lorvane-*-x64.msi
+
+# The Windows tests under Wine, then the same feeds through both builds, byte for byte, then
+# the form on a virtual display, then the installer.
+test-windows: windows-test-deps msi build
 	bash tests/windows/run.sh $(WINBUILD) build
+
+windows-shot: windows-test-deps windows build
+	@$(call install,$(WINDOWS_SHOT_PACKAGES))
+	bash tests/windows/form.sh $(WINBUILD) build docs/form-windows.png
 
 # Every build folder: build/, build-<sanitizer>/, the fuzz targets' build-fuzz/, the Windows
 # build-windows/ and the chroots of build-try/ and build-ci/. A chroot whose script was killed

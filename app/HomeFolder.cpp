@@ -4,16 +4,62 @@
 #include <filesystem>
 #include <string>
 
+#include "Platform.h"
+
 #ifdef _WIN32
+#include "WideText.h"
+
+// After the program's headers: shlobj.h declares a global type Folder, which the
+// enumerator TEntryKind::Folder would shadow.
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <map>
 #else
 #include <pwd.h>
 #include <unistd.h>
 #endif
 
-#include "Platform.h"
+#ifdef _WIN32
+namespace {
 
-#ifndef _WIN32
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+// Whether `folder` is `root` or lies inside it, its names compared as the file system
+// compares them: without regard to case. "C:\Program Files Extra" is not inside
+// "C:\Program Files".
+bool Inside(const std::wstring& folder, const std::wstring& root) {
+  const std::wstring f = WithoutTrailingSeparators(folder);
+  const std::wstring r = WithoutTrailingSeparators(root);
+  if (r.empty() || f.size() < r.size()) return false;
+  if (CompareStringOrdinal(f.data(), static_cast<int>(r.size()), r.data(), static_cast<int>(r.size()), TRUE) !=
+      CSTR_EQUAL)
+    return false;
+  return f.size() == r.size() || f[r.size()] == L'\\';
+}
+
+// A known folder of the system; empty when it has none.
+std::string KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::string folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path)) && path) folder = WideToUtf8(path);
+  CoTaskMemFree(path);
+  return folder;
+}
+
+std::string Environment(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  return value ? WideToUtf8(value) : std::string();
+}
+
+}  // namespace
+#else
 namespace {
 
 bool Absolute(const char* path) { return path && path[0] == '/'; }
@@ -30,10 +76,19 @@ std::string Join(std::string base, const std::string& rest) {
 std::string DefaultHomeFolder(const std::string& program, const TGetEnv& getenv,
                               const std::string& userHome) {
 #ifdef _WIN32
-  (void)program;
-  (void)getenv;
   (void)userHome;
-  return {};
+  const std::wstring path = Utf8ToWide(program);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+  bool installed = false;
+  for (const char* name : {"ProgramFiles", "ProgramFiles(x86)"}) {
+    const char* root = getenv(name);
+    installed = installed || (root && Inside(folder, Utf8ToWide(root)));
+  }
+  if (!installed) return {};
+  const char* local = getenv("LOCALAPPDATA");
+  if (!local || !*local) return {};
+  return WideToUtf8(WithoutTrailingSeparators(Utf8ToWide(local))) + "\\Lorvane";
 #else
   const std::size_t slash = program.find_last_of('/');
   std::string folder = slash == std::string::npos ? std::string() : program.substr(0, slash);
@@ -79,8 +134,30 @@ std::string GivenHome(const std::string& given, std::string& error) {
 
 std::string DefaultHome(bool make) {
 #ifdef _WIN32
-  (void)make;
-  return {};
+  // The system's known folders first: a scheduled task or a program started from a script
+  // may have an environment without them, or with other values.
+  std::map<std::string, std::string> folders = {
+      {"ProgramFiles", KnownFolder(FOLDERID_ProgramFiles)},
+      {"ProgramFiles(x86)", KnownFolder(FOLDERID_ProgramFilesX86)},
+      {"LOCALAPPDATA", KnownFolder(FOLDERID_LocalAppData)},
+  };
+  for (auto& [name, value] : folders)
+    if (value.empty()) value = Environment(Utf8ToWide(name).c_str());
+  // A program started by its short name (C:\PROGRA~1\...) is still installed there.
+  std::string program = OwnProgramFile();
+  const std::wstring given = Utf8ToWide(program);
+  std::wstring full(given.size() + MAX_PATH, L'\0');
+  const DWORD n = GetLongPathNameW(given.c_str(), full.data(), static_cast<DWORD>(full.size()));
+  if (n > 0 && n < full.size()) program = WideToUtf8(full.substr(0, n));
+  const std::string home = DefaultHomeFolder(program, [&folders](const char* name) -> const char* {
+    const auto it = folders.find(name);
+    return it == folders.end() || it->second.empty() ? nullptr : it->second.c_str();
+  });
+  if (make && !home.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(Utf8ToWide(home)), ec);
+  }
+  return home;
 #else
   const struct passwd* account = ::getpwuid(::getuid());
   const std::string home = DefaultHomeFolder(OwnProgramFile(), [](const char* name) { return std::getenv(name); },

@@ -1,5 +1,6 @@
 // lorvane: one run without any window (--once), for servers and schedulers. Without it the
-// form is opened: on Linux that is the program lorvane-form beside this one.
+// form is opened: on Linux that is the program lorvane-form beside this one, on Windows the
+// form built into this program.
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "WindowsForm.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -85,13 +88,16 @@ const char kHelp[] =
     "  --home DIR  the folder of the settings file (the program's name in capitals +\n"
     "              .INI, e.g. LORVANE.INI, found without regard to case) and of the day\n"
     "              logs UniteLogyyyy-mm-dd.txt. Without it: the program's own folder or,\n"
+#ifdef _WIN32
+    "              for a program installed under Program Files, the user's\n"
+    "              %LOCALAPPDATA%\\Lorvane.\n"
+#else
     "              for a program installed in a folder named bin, the user's\n"
     "              $XDG_CONFIG_HOME/lorvane (by default ~/.config/lorvane).\n"
+#endif
     "  --help      show this text and exit.\n"
     "  --version   show the version and exit.\n"
 #ifdef _WIN32
-    "\n"
-    "This build has no form: give --once.\n"
     "\n"
     "Paths in the settings are the drive paths of this machine (D:\\feed\\sh) or\n"
     "network paths (\\\\server\\share\\feed); section [DRIVES] means nothing here.\n";
@@ -194,6 +200,8 @@ int main(int argc, char** argv) {
   options.Format = format.empty() ? DefaultOutputFormat() : format == "journal" ? TOutputFormat::Journal : TOutputFormat::Plain;
 #ifndef _WIN32
   if (!once && !check && !help) return OpenForm(argv);
+#else
+  if (!once && !check && !help) return OpenWindowsForm();
 #endif
   std::string homeError;
   if (haveHome) home = GivenHome(home, homeError);
@@ -215,9 +223,6 @@ int main(int argc, char** argv) {
     std::cout << kUsage << "\n" << kHelp << "\nSettings and day logs of this program now: " << folder << "\n";
     return 0;
   }
-#ifdef _WIN32
-  if (!once && !check) return Usage("this build has no form; give --once");
-#endif
   LoadRegionalFormats();
   try {
     LoadDrives(fs, SettingsPathFor(fs.ProgramPath()));

@@ -26,5 +26,6 @@ bool SameText(std::string_view a, std::string_view b);
 // The offset of the last "\" or "/" of a path that is a separator (not the second byte of a
 // GBK character), or npos.
 std::size_t LastPathDelimiter(std::string_view path);
-// True when `byte` starts a GBK double-byte character (0x81 to 0xFE).
-inline bool IsGbkLead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+// True when `lead` starts a GBK double-byte character (0x81 to 0xFE). (Not `byte`: the
+// Windows headers declare a type of that name, which a parameter would shadow.)
+inline bool IsGbkLead(unsigned char lead) { return lead >= 0x81 && lead <= 0xFE; }

@@ -3,6 +3,7 @@
 #include "Win32Api.h"
 
 #include "Convert.h"
+#include "WideText.h"
 
 namespace win32 {
 
@@ -177,3 +178,11 @@ std::string Utf8FromWide(std::wstring_view wide) {
 std::string GbkToUtf8(std::string_view gbk) { return win32::Utf8FromWide(win32::Wide(gbk)); }
 
 std::string Utf8ToGbk(std::string_view utf8) { return win32::Narrow(win32::WideFromUtf8(utf8)); }
+
+std::wstring GbkToWide(std::string_view gbk) { return win32::Wide(gbk); }
+
+std::string WideToGbk(std::wstring_view wide) { return win32::Narrow(wide); }
+
+std::wstring Utf8ToWide(std::string_view utf8) { return win32::WideFromUtf8(utf8); }
+
+std::string WideToUtf8(std::wstring_view wide) { return win32::Utf8FromWide(wide); }

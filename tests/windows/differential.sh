@@ -9,6 +9,7 @@ WINBUILD=$(realpath "$1")
 BUILD=$(realpath "$2")
 here=$(dirname "$(realpath "$0")")
 . "$here/wine-env.sh"
+. "$here/compare.sh"
 
 work="$WINBUILD/differential"
 rm -rf "$work"
@@ -60,12 +61,6 @@ damage() {
   esac
 }
 
-# Masks the stamps of a day log (GBK, "[stamp] message" lines).
-mask() { LC_ALL=C sed 's/^\[[^]]*\] /[] /' "$1"; }
-# The console's lines with their stamps masked. A Windows program ends its console lines
-# with CR LF, as every Windows program does; the texts must be the same.
-console() { LC_ALL=C sed 's/\r$//; s/^\[[^]]*\] /[] /' "$1"; }
-
 scenarios=(
   # name        feedgen options                                               changes
   "plain        --seed 1 --sh 6 --sz 4 --sections 5"
@@ -100,12 +95,8 @@ for row in "${scenarios[@]}"; do
   set -e
   rm -f "$drive"
 
-  # The settings differ by their [DRIVES] line only, which is theirs, not the run's.
+  comparable "$dir/linux" "$dir/windows"
   for side in linux windows; do
-    rm "$dir/$side/home/LORVANE.INI"
-    for log in "$dir/$side"/home/UniteLog*.txt; do
-      [ -f "$log" ] && { mask "$log" >"$log.masked"; rm "$log"; }
-    done
     console "$dir/$side.out" >"$dir/$side.out.masked"
     console "$dir/$side.err" >"$dir/$side.err.masked"
   done

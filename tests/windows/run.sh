@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make test-windows: the Windows build's tests (the same sources as the Linux build's
 # platform, index, engine and form behaviour tests) under Wine, then the differential check of
-# both builds.
+# both builds, then the Windows form driven on a virtual display, then the installer.
 # Usage: run.sh WINBUILD BUILD
 set -euo pipefail
 WINBUILD=$(realpath "$1")
@@ -25,6 +25,20 @@ done
 
 echo "== differential: the same feeds through $BUILD/lorvane and $WINBUILD/lorvane.exe"
 if bash "$here/differential.sh" "$WINBUILD" "$BUILD"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
+echo "== form: $WINBUILD/lorvane.exe's form on a virtual display, its run against $BUILD/lorvane's"
+if bash "$here/form.sh" "$WINBUILD" "$BUILD"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
+echo "== install: the installer into the Wine prefix and out again"
+if bash "$here/install.sh" "$WINBUILD" "$BUILD"; then
   passed=$((passed + 1))
 else
   failed=$((failed + 1))

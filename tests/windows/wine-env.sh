@@ -7,7 +7,8 @@ WINESERVER=$(command -v wineserver || echo "$(dirname "$WINE")/wineserver")
 export WINEPREFIX="$WINBUILD/wineprefix"
 export WINEDEBUG=-all
 # No .NET and no HTML engine: nothing here needs them, and Wine would offer to fetch them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No menu entries on the host for what an installer puts into the Start menu.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # The same regional settings for every run, whatever the machine has.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
