@@ -117,9 +117,9 @@ class TChecker {
       Warn(e.Line, key, "not a drive letter A to Y, so it maps nothing (Z: is always this machine's root)");
       return;
     }
-#ifdef _WIN32
-    Warn(e.Line, key, "drive letters are the system's own on Windows, so this maps nothing");
-#else
+    // On Windows the letters are the system's own and the section means nothing, which lets
+    // one settings file serve both systems.
+#ifndef _WIN32
     const std::string host = GbkToUtf8(std::string(Trim(e.Value)));
     if (host.empty() || host[0] != '/')
       Warn(e.Line, key, "'" + e.Value + "' is not an absolute folder (/srv/feed), so every run is refused");

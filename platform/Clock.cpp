@@ -8,7 +8,6 @@
 #include "Convert.h"
 #include "Failure.h"
 #include "RegionalFormats.h"
-#include "Texts.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "Convert.h"
 
 #include "Failure.h"
-#include "Texts.h"
 
 namespace {
 

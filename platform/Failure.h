@@ -56,3 +56,12 @@ std::string CauseText(int code);
 EFailure IoFailure(int code, const std::string& operation = "", const std::string& path = "");
 // `pattern` with its first "%s" replaced by `arg` ("'%s' is not a valid integer value").
 std::string Fmt(const std::string& pattern, const std::string& arg);
+
+// The runtime's fixed texts, the failures' own words, in one place.
+namespace Texts {
+inline const std::string NotAnInteger = "'%s' is not a valid integer value";
+inline const std::string NotADateTime = "'%s' is not a valid date and time";
+inline const std::string UnableToWrite = "Unable to write to %s";
+inline const std::string StreamReadError = "Stream read error";
+inline const std::string StreamWriteError = "Stream write error";
+}  // namespace Texts

@@ -11,9 +11,16 @@
 // unmapped drive, an empty path, or a path that is not a drive path behaves as a missing path
 // (error 3): it never reaches some other file.
 //
-// Operations that may fail without it being the caller's business return a Windows error
-// code (0 on success). Operations whose failure the caller must handle throw EFailure, whose
-// Code() is the Windows error code.
+// Errors: every method has one model, stated in its contract.
+// - A method that returns an int returns 0 or a Windows error code and throws nothing of its
+//   own. These are the changes whose failure is often an answer rather than the caller's
+//   failure (183: the name is taken, 32: someone holds it) or is nobody's business (a mirror
+//   copy): CreateDir, DeleteFile, MoveFile, CopyFileOver, CreateIfMissing, RemoveLeftovers,
+//   LockFolder.
+// - Every other method that can fail throws EFailure, whose Code() is the Windows error code:
+//   the opens, CreateEmpty, Append, and the reads and writes of an opened file. The queries
+//   (FindFiles, FileExists, DirectoryExists, EntryKind, the paths) answer "missing" or empty
+//   rather than fail.
 //
 // Threads: the form's thread and a run's two threads share one platform. Every TPlatform
 // method is safe for concurrent use; where calls on the same file or folder meet, they

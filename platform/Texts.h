@@ -1,20 +1,15 @@
 #pragma once
-// The fixed texts of the runtime and of the settings file, in one place. They are written
-// here in UTF-8 for the reader and held as GBK at run time, as every text inside the program
-// is. The run's messages are in engine/RunTexts.h, the form's in app/form/FormTexts.h.
+// The fixed texts of the settings file, in one place. They are written here in UTF-8 for the
+// reader and held as GBK at run time, as every text inside the program is. The runtime's
+// texts are in Failure.h, the run's messages in engine/RunTexts.h, the form's in
+// app/form/FormTexts.h.
 
 #include <string>
 
 #include "Convert.h"
+#include "Failure.h"
 
 namespace Texts {
-
-// --- Runtime texts ---
-inline const std::string NotAnInteger = "'%s' is not a valid integer value";
-inline const std::string NotADateTime = "'%s' is not a valid date and time";
-inline const std::string UnableToWrite = "Unable to write to %s";
-inline const std::string StreamReadError = "Stream read error";
-inline const std::string StreamWriteError = "Stream write error";
 
 // --- Settings ---
 inline const std::string SectionOption = "OPTION";

@@ -86,7 +86,8 @@ std::string& TFormLogic::RootPath(TFormField field) {
 void TFormLogic::Created() {
   ApplyTimer();
   Guarded([this] { FormCreate(); });
-  ShowSettingsWarnings();
+  // In front of the form once it is shown, not before it.
+  FView.Post([this] { ShowSettingsWarnings(); });
 }
 
 void TFormLogic::ShowSettingsWarnings() {

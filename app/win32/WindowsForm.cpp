@@ -17,6 +17,7 @@
 #include "Headless.h"
 #include "HomeFolder.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "WideText.h"
 
 namespace {

@@ -98,7 +98,7 @@ for row in "${scenarios[@]}"; do
   comparable "$dir/linux" "$dir/windows"
   for side in linux windows; do
     console "$dir/$side.out" >"$dir/$side.out.masked"
-    console "$dir/$side.err" >"$dir/$side.err.masked"
+    errors "$dir/$side.err" >"$dir/$side.err.masked"
   done
   bad=0
   cmp -s "$dir/linux.rc" "$dir/windows.rc" || { echo "  $name: exit status $(cat "$dir/linux.rc") (Linux) vs $(cat "$dir/windows.rc") (Windows)"; bad=1; }
