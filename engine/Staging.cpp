@@ -1,5 +1,6 @@
 #include "Staging.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "Convert.h"
@@ -112,15 +113,24 @@ std::vector<TFindEntry> TStaging::FindSubFiles(const std::string& dir, const std
   return FPlatform.FindFiles(dir + "\\" + code + "?" + kSectionExtension);
 }
 
-void TStaging::StageSections(const std::string& code, const std::string& source, std::string spare) {
+bool TStaging::StageSections(const std::string& code, const std::string& source, std::string spare) {
+  const std::string index = source + "\\" + code + kIndexExtension;
+  if (const std::string* unfinishedIndex = IndexBeingWritten(index)) {
+    if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
+    LeaveStock(code, {}, "", true, *unfinishedIndex, index);
+    return false;
+  }
   CheckDataDir(code, source);
   const std::string stage = StageFolder(source, code);
+  const bool unfinished = FUnfinished.count(UpperAscii(code)) > 0;
   // A run killed in this stock may have left a half-made copy in its stage.
-  if (FUnfinished.count(UpperAscii(code))) (void)FPlatform.RemoveLeftovers(stage);
+  if (unfinished) (void)FPlatform.RemoveLeftovers(stage);
   // Marked before the first section leaves the root, cleared by the merge once it is done:
   // whatever stops the stock in between, the next run finds it and merges it again.
-  MarkPending(stage + kPendingMark, std::move(spare));
+  const std::string mark = stage + kPendingMark;
+  MarkPending(mark, std::move(spare));
   const bool listed = FListing && FListing->Dir() == source;
+  std::vector<std::pair<std::string, std::string>> moved;
   for (const TFindEntry& entry : FindSubFiles(source, code)) {
     // The listing admitted the stock only when all its files were feed files; whatever else
     // turned up since is never moved.
@@ -129,19 +139,61 @@ void TStaging::StageSections(const std::string& code, const std::string& source,
     const std::string staged = stage + "\\" + entry.Name;
     // An older copy in the stage gives way to the delivered file. The move is tried first,
     // as it refuses an existing name: the stage is asked about the name only when it has one.
-    int moved = FPlatform.MoveFile(from, staged);
-    if (moved == kErrAlreadyExists) {
+    int result = FPlatform.MoveFile(from, staged);
+    if (result == kErrAlreadyExists) {
       DeleteIfExists(staged);
-      moved = FPlatform.MoveFile(from, staged);
+      result = FPlatform.MoveFile(from, staged);
     }
-    if (moved != 0) {
+    if (result == kErrSharingViolation) {
+      LeaveStock(code, moved, mark, unfinished, Texts::RefusedBeingWritten, from);
+      return false;
+    }
+    if (result != 0) {
       // Listed, then taken away by someone else before this stock's turn: a search made now
       // would not have found it, so it is no failure of ours.
-      if (moved == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
-      throw EFailure(code + Texts::CannotMove, moved, "move", from);
+      if (result == kErrFileNotFound && listed && !FPlatform.FileExists(from)) continue;
+      throw EFailure(code + Texts::CannotMove, result, "move", from);
     }
+    moved.emplace_back(from, staged);
     if (listed) FListing->Forget(entry.Name);
   }
+  return true;
+}
+
+const std::string* TStaging::IndexBeingWritten(const std::string& path) {
+  try {
+    const std::unique_ptr<TReadFile> file = FPlatform.OpenShared(path);
+    const std::int64_t size = file->Size();
+    TIndexHeader header{};
+    // Shorter than a header is the index loader's failure to report, as it always was.
+    if (file->ReadAt(0, &header, sizeof header) != sizeof header) return nullptr;
+    const std::int64_t promised =
+        static_cast<std::int64_t>(sizeof header) + std::int64_t{header.Count} * std::int64_t{sizeof(TIndexRecord)};
+    return size < promised ? &Texts::RefusedShortIndex : nullptr;
+  } catch (const EFailure& e) {
+    return e.Code() == kErrSharingViolation ? &Texts::RefusedBeingWritten : nullptr;
+  }
+}
+
+void TStaging::LeaveStock(const std::string& code, const std::vector<std::pair<std::string, std::string>>& moved,
+                          const std::string& mark, bool markWasThere, const std::string& reason,
+                          const std::string& path) {
+  {
+    std::lock_guard<std::mutex> guard(FLeftLock);
+    FLeft.insert(UpperAscii(code));
+  }
+  bool allBack = true;
+  for (auto it = moved.rbegin(); it != moved.rend(); ++it)
+    allBack = FPlatform.MoveFile(it->second, it->first) == 0 && allBack;
+  // A section that could not go back (the feed delivered it anew meanwhile) stays staged
+  // under the mark, and the next run stages the rest beside it.
+  if (!markWasThere && allBack && !mark.empty()) (void)FPlatform.DeleteFile(mark);
+  FVoice.Refuse(reason, path);
+}
+
+bool TStaging::Left(const std::string& code) {
+  std::lock_guard<std::mutex> guard(FLeftLock);
+  return FLeft.count(UpperAscii(code)) > 0;
 }
 
 void TStaging::CopyStagingIndex(const std::string& code, const std::string& source) {
@@ -161,6 +213,10 @@ void TStaging::DeleteIfExists(const std::string& path) {
 
 void TStaging::EndMarket() {
   FListing.reset();
+  {
+    std::lock_guard<std::mutex> guard(FLeftLock);
+    FLeft.clear();
+  }
   DropSpareMark();
 }
 

@@ -5,12 +5,15 @@
 // {source}\DATA\{code}.pending stands beside each stock from before its first section moves
 // until its merge is done, so that a stock stopped half way is merged again by the next run.
 // What the feed delivered that is no plain file, or whose name the program cannot carry, is
-// left where it is with one line per run.
+// left where it is with one line per run; so is a stock the feed is still writing (a file
+// another program has open for writing, an index that holds fewer records than its header
+// promises), for a later run to take whole.
 //
 // Used by one run; StageSections() may run on the market's second thread while the stock
 // before is merged (it touches nothing the merge uses), every other call on the run's thread.
 
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,8 +51,13 @@ class TStaging final {
   // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
   std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
   // The stock's sections into its stage folder, its pending mark made from `spare` (a
-  // finished stock's mark, or empty). Throws EFailure: a staging failure ends the run.
-  void StageSections(const std::string& code, const std::string& source, std::string spare);
+  // finished stock's mark, or empty). False when the feed is still writing the stock: it is
+  // left in the root as it was, told once, and is no stock of this run (Left()). Throws
+  // EFailure: a staging failure ends the run.
+  bool StageSections(const std::string& code, const std::string& source, std::string spare);
+  // Whether StageSections() left the stock `code` in its root. Safe to ask on the run's
+  // thread while the second thread stages.
+  bool Left(const std::string& code);
   // A copy of the stock's index into its stage folder; a copy that fails leaves whatever
   // copy the stage holds.
   void CopyStagingIndex(const std::string& code, const std::string& source);
@@ -76,6 +84,15 @@ class TStaging final {
   bool AcceptFeedEntry(const std::string& dir, const TFindEntry& entry);
   // Puts the pending mark of a stock in place, renaming `spare` into it when there is one.
   void MarkPending(const std::string& mark, std::string spare);
+  // Why the index at `path` looks unfinished (another program has it open for writing, or it
+  // holds fewer records than its header promises); null when it does not. A file that cannot
+  // be read is left to the steps after.
+  const std::string* IndexBeingWritten(const std::string& path);
+  // Leaves a stock the feed is still writing: the sections in `moved` (from, to) go back
+  // where they were, the mark `mark` goes when this staging made it and nothing stayed
+  // staged, and `path` is told.
+  void LeaveStock(const std::string& code, const std::vector<std::pair<std::string, std::string>>& moved,
+                  const std::string& mark, bool markWasThere, const std::string& reason, const std::string& path);
   // Deletes the spare mark, if one is waiting (on the second thread while there is one).
   void DropSpareMark() noexcept;
 
@@ -86,6 +103,10 @@ class TStaging final {
   // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
   // hold what a killed run left behind.
   std::set<std::string> FUnfinished;
+  // Stocks left in their root this run because the feed is still writing them (upper-cased
+  // codes); written by either thread.
+  std::mutex FLeftLock;
+  std::set<std::string> FLeft;
   // The mark of the stock done last, no longer needed.
   std::string FSpareMark;
   TWorkAhead* FAhead = nullptr;

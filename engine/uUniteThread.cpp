@@ -127,6 +127,8 @@ TRunFolders TUniteThread::Folders() {
 
 void TUniteThread::Body() {
   const TRunMemory memory;
+  // The folders the run works in are held open from here to its end.
+  FPlatform.RunBegins();
   // The market step under way when a failure ends the run.
   TMarketStep step;
   try {
@@ -198,7 +200,7 @@ void TUniteThread::ReportEnd(const EFailure& failure, const TMarketStep& step) {
 
 void TUniteThread::End() {
   FStaging->EndMarket();
-  Quietly([this] { FPlatform.EndOfBatch(); });
+  Quietly([this] { FPlatform.RunEnds(); });
   // The folders are let go only now: the run has written its last byte in them.
   FClaims->Release();
   if (FReport)
@@ -305,6 +307,8 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
       }));
       ++next;
     }
+    // A stock the feed is still writing waits in its root for a later run.
+    if (FStaging->Left(code)) continue;
     // The index copy is the last step of staging. It runs here, on the thread that would
     // otherwise wait, since the second thread has the more work of the two.
     FStaging->CopyStagingIndex(code, source);
@@ -313,7 +317,7 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
 }
 
 void TUniteThread::StageStock(const std::string& code, const std::string& source, const std::string& target) {
-  FStaging->StageSections(code, source, FStaging->TakeSpareMark());
+  if (!FStaging->StageSections(code, source, FStaging->TakeSpareMark())) return;
   FStaging->CopyStagingIndex(code, source);
   UniteStock(code, StageFolder(source, code), target);
 }

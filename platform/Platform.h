@@ -123,15 +123,17 @@ class TPlatform {
   // Creates the last level of `path` only (its parent must exist). 183 when it exists. Safe
   // for concurrent use: of two creations of one folder, one gets 183.
   virtual int CreateDir(const std::string& path) = 0;
-  // Deletes a file (not a folder); 32 while anyone holds it open through this interface.
-  // Safe for concurrent use.
+  // Deletes a file (not a folder); 32 while another program holds it open without sharing
+  // (Windows). Safe for concurrent use.
   virtual int DeleteFile(const std::string& path) = 0;
-  // Moves a file; fails (183) when `to` exists, leaving both files. Across file systems it
+  // Moves a file; fails (183) when `to` exists, leaving both files, and (32) while another
+  // program has the file open for writing (a feed still writing it). Across file systems it
   // copies and then deletes the source. Safe for concurrent use: of two moves to one name,
   // one gets 183.
   virtual int MoveFile(const std::string& from, const std::string& to) = 0;
-  // Copies `from` over `to`, replacing it atomically (temporary file, then rename). Safe for
-  // concurrent use: of two copies over one file, the one that ends last wins.
+  // Copies `from` over `to`, replacing it atomically (temporary file, then rename); 32 while
+  // another program has `from` open for writing. Safe for concurrent use: of two copies over
+  // one file, the one that ends last wins.
   virtual int CopyFileOver(const std::string& from, const std::string& to) = 0;
 
   // --- Opens: each throws EFailure (code 2, 3, 5, 32 ...) when the open fails ---
@@ -140,12 +142,13 @@ class TPlatform {
   // or device is refused (1920) without being followed or opened, and no open ever waits.
   // A file held by one thread is held against the others as against another program.
 
-  // Opens an existing file for reading, no sharing: refused (32) while anyone else has it
-  // open through this interface, and holding it keeps everyone else out. Safe for
+  // Opens an existing file for reading, no sharing: refused (32) while another program has
+  // it open for writing (on Windows: open at all), and on Windows holding it keeps everyone
+  // else out. Within the program, the claims on its folders keep its runs apart. Safe for
   // concurrent use.
   virtual std::unique_ptr<TReadFile> OpenExclusive(const std::string& path) = 0;
   // Opens an existing file for reading while others may read it too; refused (32) while
-  // someone holds it exclusively. With `followLink` a link in the last component is
+  // another program has it open for writing (on Windows: holds it exclusively). With `followLink` a link in the last component is
   // followed to a plain file (for files an administrator may link into place). Safe for
   // concurrent use.
   virtual std::unique_ptr<TReadFile> OpenShared(const std::string& path, bool followLink = false) = 0;
@@ -160,10 +163,13 @@ class TPlatform {
   // was. No sharing: 32 while anyone else holds the old file; 5 for a read-only one or a
   // folder. Throws EFailure. Safe for concurrent use.
   virtual void CreateEmpty(const std::string& path) = 0;
-  // Lets go of what the platform kept for reuse during a batch of writes (an empty file,
-  // hidden, left when an empty file was replaced). Call at the end of every run. Safe for
-  // concurrent use: a CreateEmpty meanwhile makes its file anew instead of reusing one.
-  virtual void EndOfBatch() = 0;
+  // A run begins, or ends: from a run's beginning to its end the platform may hold open the
+  // folders it works in (the POSIX layer keeps their handles), and at its end lets go of
+  // them, so that the next run, and whoever uses the platform between runs, meets the folders
+  // as they are then. Calls nest. Safe for concurrent use: a call under way keeps the handle
+  // it holds.
+  virtual void RunBegins() = 0;
+  virtual void RunEnds() = 0;
   // Appends bytes at the end of an existing plain file, opened and closed for this call
   // alone; a link is not written through (1920). Throws EFailure (2 when the file does not
   // exist, 32 while anyone else holds it, another thread's Append included). Safe for

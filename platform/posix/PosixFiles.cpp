@@ -4,18 +4,30 @@
 #include <sys/sysmacros.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "PosixFolders.h"
 #include "PosixPaths.h"
 
 namespace posixfiles {
 
+int WriterCheck(int fd, bool keep) {
+  // A lease break would raise SIGIO, whose default ends the process; the lease is let go when
+  // its file is closed, which is soon, so the signal has nothing to say.
+  static const bool ignored = [] { return ::signal(SIGIO, SIG_IGN) != SIG_ERR; }();
+  (void)ignored;
+  if (::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN || errno == EBUSY ? kErrSharingViolation : 0;
+  if (!keep) (void)::fcntl(fd, F_SETLEASE, F_UNLCK);
+  return 0;
+}
+
+
 using posixpaths::JoinHost;
 using posixpaths::kTempPrefix;
-using posixpaths::TResolved;
 
 // ENOENT is reported as "file missing" here; the callers turn it into "path missing" where
 // they know that the parent folder is gone.
@@ -52,30 +64,6 @@ int WinErrorOf(int errnoValue) {
 
 int LastError() { return WinErrorOf(errno); }
 
-int OpenFd(const std::string& path, int flags, TFd& fd, mode_t mode) {
-  do {
-    fd = TFd(::open(path.c_str(), flags | O_CLOEXEC, mode));
-  } while (!fd.Valid() && errno == EINTR);
-  if (fd.Valid()) return 0;
-  const int err = errno;
-  if (err == ENOENT) {
-    struct stat st{};
-    const auto slash = path.find_last_of('/');
-    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
-    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? kErrFileNotFound : kErrPathNotFound;
-  }
-  return WinErrorOf(err);
-}
-
-int Lock(const TFd& fd, int operation) {
-  int rc;
-  do {
-    rc = ::flock(fd.Get(), operation | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc == 0) return 0;
-  return errno == EWOULDBLOCK ? kErrSharingViolation : LastError();
-}
-
 int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
@@ -91,8 +79,8 @@ int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n) {
   return 0;
 }
 
-void SyncFolder(const std::string& folder) {
-  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+void SyncFolder(int folder) {
+  TFd dir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Valid()) ::fsync(dir.Get());
 }
 
@@ -139,21 +127,21 @@ int CopyBytes(int from, int to, std::int64_t size) {
   }
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+int RenameNoReplace(int fromDir, const std::string& from, int toDir, const std::string& to) {
+  if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return WinErrorOf(errno);
   // A file system without an atomic "no replace": a hard link refuses an existing name.
   struct stat st{};
-  if (::lstat(from.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
+  if (::fstatat(fromDir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+    if (::linkat(fromDir, from.c_str(), toDir, to.c_str(), 0) == 0) {
+      ::unlinkat(fromDir, from.c_str(), 0);
       return 0;
     }
     if (errno == EEXIST) return kErrAlreadyExists;
     if (errno == EXDEV) return WinErrorOf(errno);
   }
-  if (::lstat(to.c_str(), &st) == 0) return kErrAlreadyExists;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : LastError();
+  if (::fstatat(toDir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return kErrAlreadyExists;
+  return ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0 ? 0 : LastError();
 }
 
 
@@ -184,107 +172,44 @@ uid_t EffectiveUser() {
 
 }  // namespace
 
-int TReplacement::Start(const TResolved& target, const struct stat* modeFrom, bool lockNew) {
-  if (!target.ParentExists) return kErrPathNotFound;
-  if (target.Exists && target.IsDir) return kErrAccessDenied;
-  FTarget = target.Host;
-  FFolder = target.Parent;
-  struct stat old{};
-  bool hadOld = false;
-  // Only a plain file is opened: a link, FIFO or device under the name is replaced as a name,
-  // and neither what it leads to nor the device is ever touched.
-  if (target.Kind == TEntryKind::File) {
-    // Opened for writing as Windows would, so a read-only file is refused (5).
-    if (const int code = OpenFd(target.Host, O_RDWR | O_NOFOLLOW | O_NONBLOCK, FOld)) return code;
-    if (const int code = Lock(FOld, LOCK_EX)) return code;
-    hadOld = ::fstat(FOld.Get(), &old) == 0 && S_ISREG(old.st_mode);
-  }
+TReplacement::~TReplacement() {
+  if (!FCommitted && !FTempName.empty()) ::unlinkat(FFolder->Fd.Get(), FTempName.c_str(), 0);
+}
+
+int TReplacement::Start(std::shared_ptr<const TFolder> folder, const std::string& name, const struct stat* old,
+                        const struct stat* modeFrom, bool lockNew) {
+  if (old && S_ISDIR(old->st_mode)) return kErrAccessDenied;
+  FFolder = std::move(folder);
+  FName = name;
+  const bool hadOld = old && S_ISREG(old->st_mode);
   // Readers of a mirror need the usual mode, not a private one: the new file is made with
   // the mode it must have, and only bits the creation mask took away are put back.
   mode_t mode = 0666 & ~ProcessUmask();
   if (modeFrom) mode = modeFrom->st_mode & 07777;
-  else if (hadOld) mode = old.st_mode & 07777;
+  else if (hadOld) mode = old->st_mode & 07777;
   for (int attempt = 0; !FTemp.Valid(); ++attempt) {
-    std::string name = JoinHost(FFolder, TempName());
-    FTemp = TFd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
-    if (FTemp.Valid()) FTempPath = std::move(name);
+    std::string temp = TempName();
+    FTemp = TFd(::openat(FFolder->Fd.Get(), temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+    if (FTemp.Valid()) FTempName = std::move(temp);
     else if ((errno != EEXIST && errno != EINTR) || attempt >= 100) return LastError();
   }
   if (lockNew) ::flock(FTemp.Get(), LOCK_EX | LOCK_NB);  // the new file stays ours until we let go
   if ((mode & ProcessUmask()) != 0 || (mode & 07000) != 0) ::fchmod(FTemp.Get(), mode);
-  if (hadOld && EffectiveUser() == 0 && ::fchown(FTemp.Get(), old.st_uid, old.st_gid) != 0) {
-    // The owner is kept where we may keep it; a file we cannot give away stays ours.
+  // The owner is kept where we may keep it (a file we cannot give away stays ours), and asked
+  // for only when it is someone else's.
+  if (hadOld && EffectiveUser() == 0 && (old->st_uid != 0 || old->st_gid != ::getegid()) &&
+      ::fchown(FTemp.Get(), old->st_uid, old->st_gid) != 0) {
   }
   return 0;
 }
 
-bool TSpareFile::Wanted() {
-  std::lock_guard<std::mutex> guard(FLock);
-  return !FFd.Valid();
-}
-
-bool TSpareFile::Keep(TFd& fd, std::string& path, const std::string& folder) {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FFd.Valid()) return false;
-  FFd = std::move(fd);
-  FPath = std::move(path);
-  FFolder = folder;
-  return true;
-}
-
-bool TSpareFile::Use(const std::string& folder, const std::string& target) {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (!FFd.Valid()) return false;
-  // Kept for another folder: the work has moved on, and the next spare is to be of this one.
-  if (FFolder != folder || RenameNoReplace(FPath, target) != 0) {
-    ::unlink(FPath.c_str());
-    FFd.Reset();
-    return false;
-  }
-  // Still empty unless someone wrote into a hidden temporary file; the truncation settles
-  // that and stamps the file with now, as a creation would. One that cannot be truncated is
-  // no empty file to hand out.
-  const bool emptied = ::ftruncate(FFd.Get(), 0) == 0;
-  FFd.Reset();
-  if (!emptied) ::unlink(target.c_str());
-  return emptied;
-}
-
-void TSpareFile::Drop() {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (!FFd.Valid()) return;
-  ::unlink(FPath.c_str());
-  FFd.Reset();
-}
-
-bool TReplacement::OldIsSpare(struct stat& st) {
-  if (!FOld.Valid() || ::fstat(FOld.Get(), &st) != 0) return false;
-  // Another name would see whatever the spare later becomes; another owner or mode would
-  // pass to a file that never had them.
-  return S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1 && st.st_uid == EffectiveUser() &&
-         (st.st_mode & 07777) == (0666 & ~ProcessUmask());
-}
-
 int TReplacement::Commit() {
   if (FCommitted) return 0;
-  struct stat old{};
-  if (FSpare && FSpare->Wanted() && OldIsSpare(old) &&
-      ::renameat2(AT_FDCWD, FTempPath.c_str(), AT_FDCWD, FTarget.c_str(), RENAME_EXCHANGE) == 0) {
-    // The new file has the name; the old one has the temporary name and is kept if it may
-    // be. Should the name have been given to another file meanwhile, that one is dropped,
-    // as the rename would have dropped it.
-    FCommitted = true;
-    std::string oldPath = FTempPath;
-    struct stat now{};
-    const bool same = ::lstat(oldPath.c_str(), &now) == 0 && now.st_dev == old.st_dev &&
-                      now.st_ino == old.st_ino && now.st_size == 0;
-    if (!same || !FSpare->Keep(FOld, oldPath, FFolder)) ::unlink(oldPath.c_str());
-    return 0;
-  }
   // The rename keeps readers and a killed process from ever seeing half a file. Nothing is
   // synced: what a power cut leaves is the file system's business, and a sync per file would
   // outweigh the run's own work.
-  if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0) return LastError();
+  const int dir = FFolder->Fd.Get();
+  if (::renameat(dir, FTempName.c_str(), dir, FName.c_str()) != 0) return LastError();
   FCommitted = true;
   return 0;
 }
@@ -294,9 +219,10 @@ int TReplacement::CommitNoReplace() {
   // Only a move across file systems comes here, and it deletes the source next: the copy
   // must be on disk first, or a power cut could lose the file in both places.
   if (::fsync(FTemp.Get()) != 0) return LastError();
-  if (const int code = RenameNoReplace(FTempPath, FTarget)) return code;
+  const int dir = FFolder->Fd.Get();
+  if (const int code = RenameNoReplace(dir, FTempName, dir, FName)) return code;
   FCommitted = true;
-  SyncFolder(FFolder);
+  SyncFolder(dir);
   return 0;
 }
 
@@ -317,8 +243,8 @@ bool IsTemporaryName(std::string_view name) {
   return true;
 }
 
-int RemoveTemporaries(const std::string& folder) {
-  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+int RemoveTemporaries(int folder) {
+  TFd dir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.Valid()) return 0;
   DIR* stream = ::fdopendir(dir.Get());
   if (!stream) return 0;
@@ -344,20 +270,27 @@ namespace {
 // folder is left as it was found.
 class TPosixFolderLock final : public TFolderLock {
  public:
-  TPosixFolderLock(TFd fd, std::string path, const struct stat& st)
-      : FFd(std::move(fd)), FPath(std::move(path)), FDev(st.st_dev), FIno(st.st_ino) {}
+  TPosixFolderLock(TFd fd, std::shared_ptr<const TFolder> folder, std::string name, const struct stat& st,
+                   std::function<void()> released)
+      : FFd(std::move(fd)), FFolder(std::move(folder)), FName(std::move(name)), FDev(st.st_dev), FIno(st.st_ino),
+        FReleased(std::move(released)) {}
   ~TPosixFolderLock() override {
     // Removed while still locked: whoever opened it meanwhile finds, once it has the lock,
     // that the name no longer leads to it, and claims afresh.
     struct stat now{};
-    if (::lstat(FPath.c_str(), &now) == 0 && now.st_dev == FDev && now.st_ino == FIno) ::unlink(FPath.c_str());
+    const int dir = FFolder->Fd.Get();
+    if (::fstatat(dir, FName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == FDev && now.st_ino == FIno)
+      ::unlinkat(dir, FName.c_str(), 0);
+    if (FReleased) FReleased();
   }
 
  private:
   TFd FFd;
-  std::string FPath;
+  std::shared_ptr<const TFolder> FFolder;
+  std::string FName;
   dev_t FDev;
   ino_t FIno;
+  std::function<void()> FReleased;
 };
 
 // The process that holds a flock on the file (`st` its stat), from the kernel's list of
@@ -383,14 +316,13 @@ std::string FlockHolder(const struct stat& st) {
 
 }  // namespace
 
-int ClaimFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
-                std::string& holder) {
-  const std::string path = JoinHost(folder, name);
+int ClaimFolder(std::shared_ptr<const TFolder> folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                std::string& holder, std::function<void()> released) {
+  const int dir = folder->Fd.Get();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    TFd fd;
     // Read-only: the file is only ever locked, never written, whatever a stranger made of it.
-    if (const int code = OpenFd(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, fd, 0644))
-      return code == kErrPathNotFound && errno == ELOOP ? kErrNotAFile : code;
+    TFd fd(::openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!fd.Valid()) return errno == ELOOP ? kErrNotAFile : LastError();
     struct stat st{};
     if (::fstat(fd.Get(), &st) != 0) return LastError();
     if (!S_ISREG(st.st_mode)) return kErrNotAFile;
@@ -404,8 +336,9 @@ int ClaimFolder(const std::string& folder, const std::string& name, std::unique_
       return kErrSharingViolation;
     }
     struct stat now{};
-    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-      lock = std::make_unique<TPosixFolderLock>(std::move(fd), path, st);
+    if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
+        now.st_ino == st.st_ino) {
+      lock = std::make_unique<TPosixFolderLock>(std::move(fd), std::move(folder), name, st, std::move(released));
       return 0;
     }
     // The holder before us removed it as we opened it: the claim starts again on a new file.

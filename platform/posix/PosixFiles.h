@@ -1,7 +1,7 @@
 #pragma once
 // The POSIX system calls behind the platform, each wrapped once: descriptors owned by RAII,
-// errno turned into a Windows code where the cause is known, share modes as flock(2) locks,
-// and the atomic replacement of a file. Private to the platform library.
+// errno turned into a Windows code where the cause is known, and the atomic replacement of a
+// file, done relative to the handle of its folder. Private to the platform library.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,23 +59,30 @@ class TFd final {
 int WinErrorOf(int errnoValue);
 // The Windows code of the current errno.
 int LastError();
-// Opens `path` (O_CLOEXEC added); ENOENT becomes 2 or 3 by whether the folder exists.
-int OpenFd(const std::string& path, int flags, TFd& fd, mode_t mode = 0);
-// A share mode: LOCK_SH or LOCK_EX without waiting; a lock that is refused is 32.
-int Lock(const TFd& fd, int operation);
 // Writes all n bytes at offset; 0 or the code.
 int WriteAll(int fd, std::int64_t offset, const char* p, std::size_t n);
-// Makes a rename in `folder` durable (best effort).
-void SyncFolder(const std::string& folder);
+// Makes a rename in the folder of the handle `folder` durable (best effort).
+void SyncFolder(int folder);
 // The process's file creation mask, read once.
 mode_t ProcessUmask();
 // Copies the bytes of one descriptor into another, from the start (in the kernel where it
 // can: no trip through our memory). It ends at the end of the file, or once `size` bytes
 // (the size taken when the source was opened) are over.
 int CopyBytes(int from, int to, std::int64_t size);
-// Renames without ever replacing an existing name (kErrAlreadyExists when there is one);
-// across file systems kErrNotSameDevice, for the caller to copy instead.
-int RenameNoReplace(const std::string& from, const std::string& to);
+// Renames `from` in the folder `fromDir` to `to` in `toDir` without ever replacing an
+// existing name (kErrAlreadyExists when there is one); across file systems
+// kErrNotSameDevice, for the caller to copy instead.
+int RenameNoReplace(int fromDir, const std::string& from, int toDir, const std::string& to);
+
+struct TFolder;
+
+// Whether another process has the plain file of `fd` (opened read-only) open for writing, as
+// a read lease tells it: 0 when nobody has, 32 (kErrSharingViolation) when someone has. With
+// `keep` the lease stays on the descriptor: until it is closed, another process's open for
+// writing waits (the process ignores the SIGIO that asks it to let go), so that what was found
+// whole is read whole. Where no lease can be had (a file system without leases, a file of
+// another owner to a process without CAP_LEASE) nothing can be told, and the answer is 0.
+int WriterCheck(int fd, bool keep);
 
 // See TReadFile: one thread at a time.
 class TPosixReadFile final : public TReadFile {
@@ -116,69 +124,33 @@ class TPosixReadFile final : public TReadFile {
   std::string FPath;
 };
 
-// One empty file kept for reuse instead of being deleted, since some file systems make every
-// later creation in a folder slower for each file deleted in it. The replacement of an empty
-// file swaps the two names and hands the old, empty file here (under a hidden temporary
-// name); the next empty file wanted in that folder is this one, renamed into place. It is
-// never written into: a reader that still holds it open sees no bytes, as before.
-//
-// Safe for concurrent use: the run's two threads both replace files.
-class TSpareFile final {
- public:
-  ~TSpareFile() { Drop(); }
-  // Whether a file would be kept (none is kept now).
-  bool Wanted();
-  // Keeps the empty file open as `fd` at `path` in `folder` (all taken over); false, with
-  // nothing taken, when a file is kept already.
-  bool Keep(TFd& fd, std::string& path, const std::string& folder);
-  // Renames the kept file to `target` (never over an existing file) when it lies in
-  // `folder`, and empties it once more, which also gives it the time of its new use. False
-  // when no file could be used; a kept file of another folder, or one that could not be
-  // moved, is deleted.
-  bool Use(const std::string& folder, const std::string& target);
-  // Deletes the kept file, if any.
-  void Drop();
-
- private:
-  std::mutex FLock;
-  TFd FFd;
-  std::string FPath, FFolder;
-};
-
-// The atomic replacement of one file: the old file (if any) locked exclusively, the new bytes
-// in a hidden temporary file of the same folder, renamed over the old one on Commit. One
-// thread at a time.
+// The atomic replacement of one file: the new bytes in a hidden temporary file of the same
+// folder, renamed over the old name on Commit, so that a reader sees the old file or the new
+// one, and a name that was a link is replaced, never written through. One thread at a time.
 class TReplacement final {
  public:
-  ~TReplacement() {
-    if (!FCommitted && !FTempPath.empty()) ::unlink(FTempPath.c_str());
-  }
+  ~TReplacement();
 
-  // 0 or the code why the replacement cannot start. `modeFrom`: the file whose mode the new
-  // one takes (else that of the old file, else the mode of a plainly created file).
-  // `lockNew`: the new file is locked exclusively as well, for a caller that hands it out
-  // (TNewFile) and so must keep others out of it until it is let go.
-  int Start(const posixpaths::TResolved& target, const struct stat* modeFrom, bool lockNew = true);
+  // 0 or the code why the replacement of `name` in `folder` cannot start. `old`: what the
+  // name is now (null when nothing). `modeFrom`: the file whose mode the new one takes (else
+  // that of the old file, else the mode of a plainly created file). `lockNew`: the new file
+  // is locked (flock) until it is let go, for a caller that hands it out (TNewFile): a run
+  // sweeping what killed runs left never takes a temporary file that is still being written.
+  int Start(std::shared_ptr<const TFolder> folder, const std::string& name, const struct stat* old,
+            const struct stat* modeFrom, bool lockNew = true);
 
   int Fd() const { return FTemp.Get(); }
-  // An old file that is empty, unshared and plainly ours goes to `spare` on Commit instead
-  // of being deleted by the rename.
-  void OfferOldTo(TSpareFile* spare) { FSpare = spare; }
-
   // Renames the new file over the old one.
   int Commit();
-  // Puts the new file in place only when no file of the target name exists (183).
+  // Puts the new file in place only when no file of the target name exists (183), made
+  // durable first (the source of a move across file systems is deleted next).
   int CommitNoReplace();
 
  private:
-  // Whether the old file (its stat into `st`) may be kept as a spare: empty, one name only,
-  // ours, plain mode.
-  bool OldIsSpare(struct stat& st);
-
-  TFd FOld, FTemp;
-  std::string FTarget, FFolder, FTempPath;
+  std::shared_ptr<const TFolder> FFolder;
+  TFd FTemp;
+  std::string FName, FTempName;
   bool FCommitted = false;
-  TSpareFile* FSpare = nullptr;
 };
 
 // See TNewFile: one thread at a time.
@@ -202,16 +174,16 @@ class TPosixNewFile final : public TNewFile {
 // Copies an opened source (`st` its stat) into a replacement, with its modification time.
 int FillFrom(const TFd& source, const struct stat& st, TReplacement& r);
 
-// Deletes the temporary files of replacements in the host folder `folder` that no live
-// replacement holds (see TPlatform::RemoveLeftovers). Returns how many went.
-int RemoveTemporaries(const std::string& folder);
+// Deletes the temporary files of replacements in the folder of the handle `folder` that no
+// live replacement holds (see TPlatform::RemoveLeftovers). Returns how many went.
+int RemoveTemporaries(int folder);
 // Whether `name` is a temporary file's name as TReplacement makes them.
 bool IsTemporaryName(std::string_view name);
 
-// Claims the host folder `folder` through the lock file `name` in it (see
-// TPlatform::LockFolder).
-int ClaimFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
-                std::string& holder);
+// Claims `folder` through the lock file `name` in it (see TPlatform::LockFolder).
+// `released` is called when the claim is let go.
+int ClaimFolder(std::shared_ptr<const TFolder> folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
+                std::string& holder, std::function<void()> released);
 
 // `host` with every link in its longest existing part resolved.
 std::string ResolvedHostPath(const std::string& host);

@@ -1,8 +1,17 @@
 #pragma once
-// The platform on a POSIX host, made by NewSystemPlatform(). Share modes are emulated with
-// flock(2), which conflicts per open file description (also inside one process): "no
-// sharing" is LOCK_EX|LOCK_NB, "others may read" is LOCK_SH|LOCK_NB; a refused lock is error
-// 32. Private to the platform library.
+// The platform on a POSIX host, made by NewSystemPlatform(). Folders are held open as
+// handles (TFolders) and the file work is done relative to them.
+//
+// Windows' share modes are kept where they still mean something here: a file another
+// program has open for writing (a feed still uploading it) is refused to the opens that read
+// and to a move (32), as its writer's handle would refuse them on Windows; a read lease tells
+// it (see WriterCheck). The rest of the share modes protect nothing on Linux: other programs
+// never take flock(2), and the claims a run holds on its folders keep every other run of this
+// program out of them. flock remains where two of the program's own processes can still
+// meet: the claims themselves, and a temporary file being written, which a run sweeping what
+// killed runs left must not take. A day log line needs none: it is appended with one write
+// (O_APPEND), which the kernel never tears or interleaves with another process's line.
+// Private to the platform library.
 
 #include <sys/stat.h>
 
@@ -14,7 +23,9 @@
 
 namespace posixfiles {
 class TFd;
-class TSpareFile;
+class TFolders;
+class TTakenFiles;
+struct TFolder;
 }  // namespace posixfiles
 
 namespace posixpaths {
@@ -41,7 +52,8 @@ class TPosixPlatform final : public TPlatform {
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
   void CreateEmpty(const std::string& path) override;
-  void EndOfBatch() override;
+  void RunBegins() override;
+  void RunEnds() override;
   void Append(const std::string& path, std::string_view bytes) override;
   int RemoveLeftovers(const std::string& folder) override;
   int LockFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
@@ -56,24 +68,32 @@ class TPosixPlatform final : public TPlatform {
   std::string RealPath(const std::string& path) override;
 
  private:
-  // A path resolved for an operation on its last component.
-  struct TTarget;
-  TTarget Resolve(const std::string& path);
-  // Opens an existing plain file with `flags` (`st` its stat); 0 or the code.
-  int OpenExisting(const std::string& path, int flags, bool followLink, posixfiles::TFd& fd,
-                   struct stat& st);
-  // Opens an existing plain file for reading under flock `lock` (LOCK_EX or LOCK_SH).
-  std::unique_ptr<TReadFile> OpenForReading(const std::string& path, int lock, bool followLink);
+  // A path taken apart for an operation on its last component: the folder it lies in, held
+  // open, and its name.
+  struct TSpot;
+  TSpot Spot(const std::string& path, bool pattern = false);
+  // The handle of the folder made of the drive's root and the first `count` components of
+  // `parsed`; null when it is not there as a folder.
+  std::shared_ptr<const posixfiles::TFolder> FolderOf(const posixpaths::TParsedPath& parsed, std::size_t count);
+  // The host name in `folder` that the GBK name `gbk` stands for when no entry is named
+  // exactly so: another spelling of it, or "".
+  std::string OtherSpelling(const posixfiles::TFolder& folder, const std::string& gbk);
+  // The entry the spot's name stands for, as written or in another spelling: its host name
+  // and lstat; false when there is none.
+  bool Entry(const TSpot& spot, std::string& host, struct stat& st);
+  // Opens the plain file at `path` with `flags`; 0 or the code (`st` its stat).
+  int OpenExisting(const std::string& path, int flags, bool followLink, posixfiles::TFd& fd, struct stat& st);
+  // Opens an existing plain file for reading.
+  std::unique_ptr<TReadFile> OpenForReading(const std::string& path, bool followLink);
 
   const std::string FHostProgramPath;
   const std::string FHomeDir;
   posixpaths::TDriveTable FDrives;
-  // The names of the folders new files were looked up in, so the next new name in them
-  // is found without reading the folder again.
+  // The names of folders others may write in, kept current by inotify, so that a name in
+  // another spelling is found without reading the folder again.
   std::unique_ptr<posixpaths::TFolderNames> FNames;
-  // The empty file left by the last replacement of an empty file, for the next CreateEmpty
-  // in its folder to rename into place.
-  std::unique_ptr<posixfiles::TSpareFile> FSpare;
+  std::unique_ptr<posixfiles::TFolders> FFolders;
+  std::unique_ptr<posixfiles::TTakenFiles> FTaken;
 };
 
 // The host path of the running program (/proc/self/exe).

@@ -369,13 +369,13 @@ TEST(Program, ARunOrAFormThatFindsAnotherAtWorkDoesNotStart) {
 }
 
 TEST(Program, SigtermEndsARunThatWaitsForABusyFile) {
-  // Two composites whose template another program holds: each would wait ten pauses of five
-  // seconds, longer together than the test waits.
+  // Two composites whose template another program is still writing: each would wait ten
+  // pauses of five seconds, longer together than the test waits.
   TFormWorld w;
   w.RootSettings({"[大盘代码]", "SH1=999999", "SH2=999998"});
   w.Deliver("shsrc", "000001", {"a"});
   w.Deliver("shsrc", "600000", {"a"});
-  const auto busy = w.Real.OpenExclusive(w.Drive("shsrc\\000001.F10"));
+  std::ofstream writer(w.Host("shsrc/000001.F10"), std::ios::app);
   QProcess program;
   program.start(QStringLiteral(LORVANE_BIN), ArgsFor(w));
   ASSERT_TRUE(program.waitForStarted());

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
 #include <functional>
 
 #include "Scenario.h"
@@ -324,6 +325,35 @@ TEST(StopRequest, EndsTheBusyFileWaitAndTheRun) {
   EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
   EXPECT_TRUE(tree.Host().StatusHistory.empty());
   EXPECT_TRUE(tree.Host().Ended);
+}
+
+// A section another program still writes keeps its stock in the root, whole, for the run
+// after the writer is done: no short text is ever published.
+TEST(FeedStillWriting, AStockWaitsInItsRootUntilItsWriterIsDone) {
+  TScratch scratch;
+  const fs::path root = scratch.Path();
+  BuildScenario(root);
+  const std::string section = root / "shsrc/600000B.sub";
+  auto writer = std::make_unique<std::ofstream>(section, std::ios::app | std::ios::binary);
+  {
+    TTreeRun run(root);
+    run.Execute();
+    int lines = 0;
+    for (const std::string& line : run.Host().FormLog)
+      lines += line.find(Texts::RefusedBeingWritten + "D:\\shsrc\\600000B.sub") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(run.Host().Status, "");
+  }
+  EXPECT_EQ(Read(root / "shsrc/600000A.sub"), SectionBytes("600000", 'A')) << "moved back where it was";
+  EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000.pending"));
+  EXPECT_EQ(Read(root / "shdes/600000.txt"), G("旧的文本") + "\r\n");
+  EXPECT_TRUE(fs::exists(root / "shdes/600001.F10")) << "the rest of the market is merged";
+
+  *writer << "tail\r\n";
+  writer.reset();
+  { TTreeRun(root).Execute(); }
+  EXPECT_EQ(Read(root / "shdes/600000.txt"), Merged600000() + "tail\r\n");
+  EXPECT_FALSE(fs::exists(root / "shsrc/600000B.sub"));
 }
 
 }  // namespace

@@ -186,7 +186,9 @@ void TFaultyPlatform::CreateEmpty(const std::string& path) {
   FReal.CreateEmpty(path);
 }
 
-void TFaultyPlatform::EndOfBatch() { FReal.EndOfBatch(); }
+void TFaultyPlatform::RunBegins() { FReal.RunBegins(); }
+
+void TFaultyPlatform::RunEnds() { FReal.RunEnds(); }
 
 void TFaultyPlatform::Append(const std::string& path, std::string_view bytes) {
   if (const int code = Check("append", path)) throw IoFailure(code, "append", path);

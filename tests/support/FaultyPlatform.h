@@ -58,7 +58,8 @@ class TFaultyPlatform final : public TPlatform {
   std::unique_ptr<TNewFile> CreateExclusive(const std::string& path) override;
   int CreateIfMissing(const std::string& path) override;
   void CreateEmpty(const std::string& path) override;
-  void EndOfBatch() override;
+  void RunBegins() override;
+  void RunEnds() override;
   void Append(const std::string& path, std::string_view bytes) override;
   int RemoveLeftovers(const std::string& folder) override;
   int LockFolder(const std::string& folder, const std::string& name, std::unique_ptr<TFolderLock>& lock,
