@@ -37,7 +37,7 @@ std::string CodeText(std::uint8_t marketByte, const std::string& baseName) {
 }
 
 void TUniteThread::GenerateIndex(const std::string& dir, const std::string& baseName,
-                                 std::uint8_t marketByte) {
+                                 std::uint8_t marketByte, std::string* written) {
   FMessage = Texts::GenerateStart + baseName + Texts::GenerateEnd;
   LogToForm();
 
@@ -49,7 +49,8 @@ void TUniteThread::GenerateIndex(const std::string& dir, const std::string& base
   // made from was not read.
   const std::string textPath = dir + "\\" + baseName + kTextExtension;
   TLines lines;
-  bool loaded = false;
+  bool loaded = written != nullptr;
+  if (written) lines = TLines::Adopt(std::move(*written));
   for (int attempt = 0; attempt < kLoadAttempts && !loaded; ++attempt) {
     try {
       lines = LoadLines(FPlatform, textPath);

@@ -31,6 +31,15 @@ constexpr int kBusyPauseMs = 25;
 // code the cause: a file that could not be made is "File not found" to the open that
 // follows, but what the operator must mend is why it could not be made.
 void AppendLogLine(TPlatform& fs, const std::string& path, const std::string& line) {
+  // The day's log is there and free nearly always: the line goes at once, and only a line
+  // that did not asks why (no file yet, someone holding it).
+  try {
+    fs.Append(path, line + "\r\n");
+    return;
+  } catch (const EFailure& e) {
+    if (e.Code() != kErrFileNotFound && e.Code() != kErrSharingViolation)
+      throw EFailure(IoErrorText(e.Code()), e.Code(), kLogOperation, path);
+  }
   const int created = fs.CreateIfMissing(path);
   for (int attempt = 1;; ++attempt) {
     try {

@@ -125,6 +125,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     const std::string textPath = target + "\\" + code + kTextExtension;
 
     const bool merged = FPlatform.FileExists(stagingIndex);
+    std::string text;  // what this run wrote as the stock's text
     if (merged) {
       // Leaving this block by a failure destroys the index unsaved: the staging index
       // stays as it was.
@@ -144,7 +145,8 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
           throw EFailure(Texts::BadTextFileName + name, 0, "read", stagingIndex);
         CollectSectionText(merge, stageDir + "\\" + name, FieldText(record.Title));
       }
-      WriteWholeFile(FPlatform, textPath, TitlePass(merge));
+      text = TitlePass(merge);
+      WriteWholeFile(FPlatform, textPath, text);
       FMirrorCopies->CopyToMirrors(textPath, FMarket, code + kTextExtension);
       index.Release();
     } else {
@@ -154,7 +156,7 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     }
 
     if (FMakeIndex) {
-      GenerateIndex(target, code, FMarket == kMarketSz ? std::uint8_t{2} : std::uint8_t{0});
+      GenerateIndex(target, code, FMarket == kMarketSz ? std::uint8_t{2} : std::uint8_t{0}, merged ? &text : nullptr);
       FMirrorCopies->CopyToMirrors(target + "\\" + code + kIndexExtension, FMarket, code + kIndexExtension);
     }
 

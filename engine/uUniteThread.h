@@ -100,7 +100,10 @@ class TUniteThread final : private TRunVoice {
   void AppendTextFile(const std::string& target, const std::string& source, const std::string& title);
 
   // --- Index generation ---
-  void GenerateIndex(const std::string& dir, const std::string& baseName, std::uint8_t marketByte);
+  // `written`: the text's bytes, when this run has just written them under its claim; the
+  // text is then not read back.
+  void GenerateIndex(const std::string& dir, const std::string& baseName, std::uint8_t marketByte,
+                     std::string* written = nullptr);
 
   // --- Run log: each runs on the main thread through the host, the worker waiting ---
   void LogToForm();  // FMessage to the day's log file, then to the form log
