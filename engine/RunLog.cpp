@@ -88,30 +88,28 @@ std::string FailureDetail(TPlatform& fs, bool composite, const std::string& mark
 std::string TUniteThread::LogFilePath() { return DayLogPath(FPlatform, FPlatform.Now()); }
 
 void TUniteThread::LogToFile() {
-  FHost.Synchronize([this] {
-    const std::string message = FMessage;
-    const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + message;
-    // The clock is read again for the name: a line stamped 23:59:59 may land in the new
-    // day's file, never in a file of a day that has gone.
-    AppendLogLine(FPlatform, LogFilePath(), line);
-  });
+  const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + FMessage;
+  // The clock is read again for the name: a line stamped 23:59:59 may land in the new day's
+  // file, never in a file of a day that has gone.
+  AppendLogLine(FPlatform, LogFilePath(), line);
 }
 
 void TUniteThread::LogToForm() { LogToForm(TLineKind::Progress); }
 
 void TUniteThread::LogToForm(TLineKind kind) {
-  FHost.Synchronize([this, kind] {
-    const std::string message = FMessage;
-    const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + message;
-    // The file first: a line the file did not get does not reach the form either.
-    AppendLogLine(FPlatform, LogFilePath(), line);
-    if (FHost.LogLineCount() > kFormLogLimit) FHost.LogClear();
-    FHost.LogAdd(line, kind);
+  const std::string line = "[" + DateTimeToStr(FPlatform.Now()) + "] " + FMessage;
+  // The file first, on this thread: while the run holds its claims nobody else writes the
+  // day's log, and a line the file did not take raises its failure here, before the form
+  // hears of it. The form is not waited for.
+  AppendLogLine(FPlatform, LogFilePath(), line);
+  FHost.Post([&host = FHost, line, kind] {
+    if (host.LogLineCount() > kFormLogLimit) host.LogClear();
+    host.LogAdd(line, kind);
   });
 }
 
 void TUniteThread::SetStatus(const std::string& text) {
-  FHost.Synchronize([this, &text] { FHost.SetStatus(text); });
+  FHost.Post([&host = FHost, text] { host.SetStatus(text); });
 }
 
 void TUniteThread::ReportFailure(const std::string& message) { ReportFailure(EFailure(message)); }
@@ -121,7 +119,7 @@ void TUniteThread::ReportFailure(const EFailure& failure) {
   const auto tell = [&] {
     if (FReport) FReport->Failed(FItem.Composite, market, FItem.Code, failure);
     const std::string detail = FailureDetail(FPlatform, FItem.Composite, market, FItem.Code, failure);
-    FHost.Synchronize([this, &detail] { FHost.Failed(detail); });
+    FHost.Post([&host = FHost, detail] { host.Failed(detail); });
   };
   FMessage = failure.Message();
   // A line the day's log did not take is the stock's or composite's failure only if the

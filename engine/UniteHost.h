@@ -1,7 +1,7 @@
 #pragma once
 // What a run needs of the program's form: its log box, status text, timer and execute-now
-// button. The run calls Synchronize() from its worker thread; every other operation is
-// called only from inside Synchronize(), on the main thread, while the worker waits.
+// button. The run calls Synchronize() and Post() from its worker thread; every other
+// operation is called only from inside them, on the main thread.
 
 #include <functional>
 #include <string>
@@ -20,6 +20,11 @@ class TUniteHost {
   // Runs `op` on the main thread and returns when it is done; an exception thrown by `op`
   // is thrown again here. A host without a form (the headless run, tests) runs it in place.
   virtual void Synchronize(const std::function<void()>& op) = 0;
+  // Has `op` run on the main thread after every call handed over before it, and returns at
+  // once: the worker does not wait for the form to show a line. A closing form may drop
+  // what it has not run yet, so `op` must hold what it needs by value. Without a form it
+  // runs in place.
+  virtual void Post(std::function<void()> op) { Synchronize(op); }
 
   // The form log: its line count, emptying it, adding one line at its end (GBK).
   virtual int LogLineCount() = 0;

@@ -182,7 +182,7 @@ void TUniteThread::ReportEnd(const EFailure& failure, const TMarketStep& step) {
   if (FReport) FReport->Failed(false, step.Market, "", failure);
   Quietly([&] {
     const std::string detail = FailureDetail(FPlatform, false, step.Market, "", failure);
-    FHost.Synchronize([&] { FHost.Failed(detail); });
+    FHost.Post([&host = FHost, detail] { host.Failed(detail); });
   });
   // A report that cannot be logged (the log file is not writable) still shows in the status
   // text, and the run still ends properly.

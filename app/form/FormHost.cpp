@@ -1,7 +1,22 @@
 #include "FormHost.h"
 
+#include <memory>
+
 #include "FormLogic.h"
 #include "FormView.h"
+
+THandOvers::~THandOvers() {
+  for (TCall* call : FWaiting)
+    if (call->Posted) delete call;
+}
+
+bool THandOvers::Push(std::function<void()> op) {
+  auto call = std::make_unique<TCall>();
+  call->Posted = std::move(op);
+  const bool wake = Push(*call);
+  call.release();  // the queue owns it now
+  return wake;
+}
 
 bool THandOvers::Push(TCall& call) {
   std::lock_guard<std::mutex> guard(FLock);
@@ -55,14 +70,36 @@ void TFormHost::Synchronize(const std::function<void()>& op) {
   if (call.Failure) std::rethrow_exception(call.Failure);
 }
 
+void TFormHost::Post(std::function<void()> op) {
+  if (std::this_thread::get_id() == FMainThread) {
+    op();
+    return;
+  }
+  if (FHandOvers.Push(std::move(op))) PostWake();
+}
+
 void TFormHost::Serve() {
-  if (THandOvers::TCall* call = FHandOvers.Take()) {
+  // The lines posted since the last turn are shown together; a call a worker waits for
+  // ends the turn.
+  for (int served = 0; served < kPostedPerTurn; ++served) {
+    THandOvers::TCall* call = FHandOvers.Take();
+    if (!call) break;
+    if (call->Posted) {
+      const std::unique_ptr<THandOvers::TCall> owned(call);
+      try {
+        owned->Posted();
+      } catch (...) {
+        // Nobody waits to hear of it: a line the form could not show is in the day's log.
+      }
+      continue;
+    }
     try {
       (*call->Op)();
     } catch (...) {
       call->Failure = std::current_exception();
     }
     FHandOvers.Finish(*call);
+    break;
   }
   // One call per turn of the event loop: whatever was queued meanwhile, an operator's click
   // among it, is answered before the next call.

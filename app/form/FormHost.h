@@ -22,14 +22,20 @@ class THandOvers final {
   // time the worker has left its wait (a form closed right after its run ended).
   struct TCall {
     const std::function<void()>* Op = nullptr;
+    // A posted call, which nobody waits for: it lives in the queue, which runs it and frees
+    // it (or frees it unrun, when the form goes first).
+    std::function<void()> Posted;
     std::exception_ptr Failure;
     std::mutex Lock;
     std::condition_variable Answered;
     bool Done = false;  // guarded by Lock
   };
 
+  ~THandOvers();
   // Queues `call`. True when the main thread has to be woken for it: no wake is on its way.
   bool Push(TCall& call);
+  // Queues `op` as a posted call; true as for Push().
+  bool Push(std::function<void()> op);
   // The oldest call waiting, or nullptr.
   TCall* Take();
   // After a wake was served: true when calls are still waiting and need another wake; false
@@ -54,6 +60,9 @@ class TFormHost final : public TUniteHost {
   // From a worker: runs `op` on the main thread and waits; an exception thrown by `op` is
   // thrown again here. On the main thread itself: runs `op` in place.
   void Synchronize(const std::function<void()>& op) override;
+  // From a worker: queues `op` behind every call handed over before it and returns. On the
+  // main thread itself: runs `op` in place.
+  void Post(std::function<void()> op) override;
 
   int LogLineCount() override;
   void LogClear() override;
@@ -65,7 +74,11 @@ class TFormHost final : public TUniteHost {
   void RunEnded() override;
 
  private:
-  // On the main thread: runs the oldest call waiting.
+  // Posted calls served in one turn of the event loop at most, so that an operator's click
+  // is answered between them.
+  static constexpr int kPostedPerTurn = 64;
+  // On the main thread: runs the oldest calls waiting, posted ones up to the first call a
+  // worker waits for.
   void Serve();
   // Has Serve() run on the main thread when its event loop comes to it.
   void PostWake();
