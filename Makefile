@@ -36,6 +36,8 @@ PACKAGING_PACKAGES := dpkg-dev
 # `make deb-try` and `make ci-try`: a Debian 12 chroot to install the package into, or to
 # run CI in.
 TRY_PACKAGES := debootstrap
+# make bench counts a run's system calls with strace.
+BENCH_PACKAGES := strace
 # The cross compiler with POSIX threads (std::thread), GoogleTest's sources to build for
 # Windows, Wine to run what was built, and wixl to build the installer.
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine64 wixl
@@ -144,6 +146,7 @@ demo: build
 	bash tools/demo.sh $(BUILD)
 
 bench: configure
+	@$(call install,$(BENCH_PACKAGES))
 	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) lorvane-floor lorvane-benchcheck lorvane-peakrss
 	bash bench/run.sh $(BUILD)
 

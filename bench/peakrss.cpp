@@ -1,10 +1,12 @@
-// lorvane-peakrss: runs a command and reports its wall-clock time and peak resident memory,
-// so the benchmark needs no package beyond the compiler. The child's own output passes through.
+// lorvane-peakrss: runs a command and reports its wall-clock time, processor time and peak
+// resident memory, so the benchmark needs no package beyond the compiler. The child's own
+// output passes through.
 //
 //   lorvane-peakrss REPORT_FILE COMMAND [ARGS...]
 //
-// REPORT_FILE gets one line "SECONDS PEAK_KIB STATUS"; the exit status is the command's own
-// (128 + signal when a signal ended it, 127 when it could not be started).
+// REPORT_FILE gets one line "SECONDS PEAK_KIB STATUS CPU_SECONDS" (user + system time of the
+// command and every thread it ran); the exit status is the command's own (128 + signal when a
+// signal ended it, 127 when it could not be started).
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -59,7 +61,9 @@ int main(int argc, char** argv) {
     return 127;
   }
   // ru_maxrss is in KiB on Linux.
-  std::fprintf(report, "%.3f %ld %d\n", seconds, usage.ru_maxrss, status);
+  const auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  std::fprintf(report, "%.3f %ld %d %.3f\n", seconds, usage.ru_maxrss, status,
+               secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime));
   if (std::fclose(report) != 0) return 127;
   return status;
 }

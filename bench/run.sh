@@ -188,24 +188,41 @@ timed_run() {
     cat "$out/last-check.out" >&2
     fail "the outputs of the $kind run are wrong (the run's folder stays in $work)"
   fi
-  read -r seconds kib _ <"$report"
+  local cpu
+  read -r seconds kib _ cpu <"$report"
   if [ "$kind" = form ]; then
     local gap
     # The form's own figures: the run alone, without the program's start.
     read -r seconds gap _ < <(grep -E '^[0-9.]+ [0-9.]+ [0-9.]+ [0-9]+$' "$out/last-$kind.out" | tail -n 1) ||
       fail "lorvane-formrun printed no figures (its output: $out/last-$kind.out)"
-    echo "$seconds $kib $gap" >>"$results"
+    echo "$seconds $kib $gap $cpu" >>"$results"
     printf '  %-8s %8.2f s  %7.1f MiB  longest wait of the main thread %6.1f ms\n' "$kind" "$seconds" \
       "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$gap"
     return
   fi
-  echo "$seconds $kib" >>"$results"
-  printf '  %-8s %8.2f s  %7.1f MiB\n' "$kind" "$seconds" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')"
+  echo "$seconds $kib $cpu" >>"$results"
+  printf '  %-8s %8.2f s  %7.1f MiB  processor %6.2f s\n' "$kind" "$seconds" \
+    "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$cpu"
 }
 
-# The median of the first column (the mean of the middle two for an even count).
+# System calls of one untimed run of `kind` (lorvane | floor) on a fresh copy, per stock,
+# counted by strace over every thread; "-" without strace.
+syscalls_per_stock() {
+  local kind=$1 feed=$2 stocks=$3 counts=$out/last-syscalls.txt
+  command -v strace >/dev/null || { echo -; return; }
+  fresh_copy "$feed"
+  case $kind in
+    lorvane) strace -f -c -o "$counts" "$build/lorvane" --once --home "$work/home" >/dev/null 2>&1 ;;
+    floor) strace -f -c -o "$counts" "$build/lorvane-floor" "$work" >/dev/null 2>&1 ;;
+  esac || fail "the counted $kind run failed"
+  awk -v n="$stocks" '$NF == "total" { printf "%.0f", $(NF - 2) / n }' "$counts"
+}
+
+# The median of the first column, or of column $2 (the mean of the middle two for an even
+# count).
 median() {
-  sort -g "$1" | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+  awk -v c="${2:-1}" '{ print $c }' "$1" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 # The largest third column (the form's longest wait).
 worst_gap() {
@@ -230,7 +247,7 @@ for entry in "${sizes[@]}"; do
 done
 # A smoke run times nothing worth waiting for (and make test runs it every time).
 [ $quick = 1 ] || settle
-declare -A med_lorvane med_floor med_durable med_form gap_form peak
+declare -A med_lorvane med_floor med_durable med_form gap_form peak cpu_lorvane cpu_floor calls_lorvane calls_floor
 for entry in "${sizes[@]}"; do
   read -r label sh sz <<<"$entry"
   feed_for "$label" "$sh" "$sz"
@@ -250,6 +267,10 @@ for entry in "${sizes[@]}"; do
   done
   med_lorvane[$label]=$(median "$out/times-$label-lorvane")
   med_floor[$label]=$(median "$out/times-$label-floor")
+  cpu_lorvane[$label]=$(median "$out/times-$label-lorvane" 3)
+  cpu_floor[$label]=$(median "$out/times-$label-floor" 3)
+  calls_lorvane[$label]=$(syscalls_per_stock lorvane "$out/feed-$label" $((sh + sz)))
+  calls_floor[$label]=$(syscalls_per_stock floor "$out/feed-$label" $((sh + sz)))
   med_durable[$label]=$(median "$out/times-$label-durable")
   med_form[$label]=$(median "$out/times-$label-form")
   gap_form[$label]=$(worst_gap "$out/times-$label-form")
@@ -268,12 +289,24 @@ for entry in "${sizes[@]}"; do
     "${med_floor[$label]}" "$(ratio "${med_lorvane[$label]}" "${med_floor[$label]}")" \
     "${med_durable[$label]}" "$(ratio "${med_lorvane[$label]}" "${med_durable[$label]}")" "${peak[$label]}"
 done
+echo
+echo "== processor time (user + system, medians) and system calls per stock (one counted run each)"
+printf '%-12s %7s %13s %11s %9s %16s %14s\n' size stocks "lorvane cpu s" "floor cpu s" ratio \
+  "lorvane calls" "floor calls"
+for entry in "${sizes[@]}"; do
+  read -r label sh sz <<<"$entry"
+  printf '%-12s %7d %13s %11s %9s %16s %14s\n' "$label" $((sh + sz)) "${cpu_lorvane[$label]}" \
+    "${cpu_floor[$label]}" "$(ratio "${cpu_lorvane[$label]}" "${cpu_floor[$label]}")" \
+    "${calls_lorvane[$label]}" "${calls_floor[$label]}"
+done
 big=${sizes[0]%% *}
 small=${sizes[1]%% *}
 full_ratio=$(ratio "${med_lorvane[$big]}" "${med_floor[$big]}")
 linear=$(ratio "${med_lorvane[$big]}" "${med_lorvane[$small]}")
 echo
-echo "lorvane / floor at $big size: $full_ratio (target at most 1.3)"
+echo "lorvane / floor at $big size: $full_ratio (target at most 1.0)"
+echo "lorvane / floor processor time at $big size: $(ratio "${cpu_lorvane[$big]}" "${cpu_floor[$big]}") (target at most 1.5)"
+echo "lorvane system calls per stock at $big size: ${calls_lorvane[$big]} (target at most 150)"
 echo "lorvane $big / $small time:   $linear (target at most 11 for ten times the stocks)"
 echo "lorvane peak memory at $big: ${peak[$big]} MiB (target under 64)"
 echo
@@ -284,7 +317,7 @@ for entry in "${sizes[@]}"; do
   printf '%-12s %7d %8s %11s %9s %18s\n' "$label" $((sh + sz)) "${med_form[$label]}" \
     "${med_lorvane[$label]}" "$(ratio "${med_form[$label]}" "${med_lorvane[$label]}")" "${gap_form[$label]}"
 done
-echo "form / lorvane at $big size: $(ratio "${med_form[$big]}" "${med_lorvane[$big]}") (target at most 1.15)"
+echo "form / lorvane at $big size: $(ratio "${med_form[$big]}" "${med_lorvane[$big]}") (target at most 1.05)"
 echo "the main thread's longest wait during a form run: ${gap_form[$big]} ms at $big size (target under 50)"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 # The working copies go now; the next bench waits for their inodes to be reusable again.
