@@ -1,6 +1,7 @@
 #include "Staging.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "Convert.h"
@@ -115,7 +116,7 @@ std::vector<TFindEntry> TStaging::FindSubFiles(const std::string& dir, const std
 
 bool TStaging::StageSections(const std::string& code, const std::string& source, std::string spare) {
   const std::string index = source + "\\" + code + kIndexExtension;
-  if (const std::string* unfinishedIndex = IndexBeingWritten(index)) {
+  if (const std::string* unfinishedIndex = IndexBeingWritten(code, index)) {
     if (!spare.empty()) (void)FPlatform.DeleteFile(spare);
     LeaveStock(code, {}, "", true, *unfinishedIndex, index);
     return false;
@@ -160,26 +161,35 @@ bool TStaging::StageSections(const std::string& code, const std::string& source,
   return true;
 }
 
-const std::string* TStaging::IndexBeingWritten(const std::string& path) {
+const std::string* TStaging::IndexBeingWritten(const std::string& code, const std::string& path) {
+  std::string bytes;
   try {
     const std::unique_ptr<TReadFile> file = FPlatform.OpenShared(path);
     const std::int64_t size = file->Size();
-    TIndexHeader header{};
-    // Shorter than a header is the index loader's failure to report, as it always was.
-    if (file->ReadAt(0, &header, sizeof header) != sizeof header) return nullptr;
-    const std::int64_t promised =
-        static_cast<std::int64_t>(sizeof header) + std::int64_t{header.Count} * std::int64_t{sizeof(TIndexRecord)};
-    return size < promised ? &Texts::RefusedShortIndex : nullptr;
+    bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    bytes.resize(file->ReadAt(0, bytes.data(), bytes.size()));
   } catch (const EFailure& e) {
     return e.Code() == kErrSharingViolation ? &Texts::RefusedBeingWritten : nullptr;
   }
+  TIndexHeader header{};
+  // Shorter than a header is the index loader's failure to report, as it always was.
+  if (bytes.size() >= sizeof header) {
+    std::memcpy(&header, bytes.data(), sizeof header);
+    const std::int64_t promised =
+        static_cast<std::int64_t>(sizeof header) + std::int64_t{header.Count} * std::int64_t{sizeof(TIndexRecord)};
+    if (static_cast<std::int64_t>(bytes.size()) < promised) return &Texts::RefusedShortIndex;
+  }
+  // Read whole while nobody wrote it: these bytes become the stage's copy.
+  std::lock_guard<std::mutex> guard(FLock);
+  FIndexBytes[UpperAscii(code)] = std::move(bytes);
+  return nullptr;
 }
 
 void TStaging::LeaveStock(const std::string& code, const std::vector<std::pair<std::string, std::string>>& moved,
                           const std::string& mark, bool markWasThere, const std::string& reason,
                           const std::string& path) {
   {
-    std::lock_guard<std::mutex> guard(FLeftLock);
+    std::lock_guard<std::mutex> guard(FLock);
     FLeft.insert(UpperAscii(code));
   }
   bool allBack = true;
@@ -192,14 +202,40 @@ void TStaging::LeaveStock(const std::string& code, const std::vector<std::pair<s
 }
 
 bool TStaging::Left(const std::string& code) {
-  std::lock_guard<std::mutex> guard(FLeftLock);
+  std::lock_guard<std::mutex> guard(FLock);
   return FLeft.count(UpperAscii(code)) > 0;
 }
 
 void TStaging::CopyStagingIndex(const std::string& code, const std::string& source) {
-  // The index stays in the source root; the stage gets a copy for the merge to read.
-  (void)FPlatform.CopyFileOver(source + "\\" + code + kIndexExtension,
-                               StageFolder(source, code) + "\\" + code + kIndexExtension);
+  // The index stays in the source root; the stage gets a copy for the merge to read, made
+  // from the bytes staging read when it found the index whole.
+  const std::string key = UpperAscii(code);
+  const std::string staged = StageFolder(source, code) + "\\" + code + kIndexExtension;
+  std::string bytes;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto it = FIndexBytes.find(key);
+    if (it == FIndexBytes.end()) {
+      (void)FPlatform.CopyFileOver(source + "\\" + code + kIndexExtension, staged);
+      return;
+    }
+    bytes = std::move(it->second);
+    FIndexBytes.erase(it);
+  }
+  try {
+    WriteWholeFile(FPlatform, staged, bytes);
+  } catch (const EFailure&) {
+    return;  // as a failed copy: the stage keeps whatever copy it holds
+  }
+  FStagedIndexes[key] = std::move(bytes);
+}
+
+std::optional<std::string> TStaging::TakeStagedIndex(const std::string& code) {
+  const auto it = FStagedIndexes.find(UpperAscii(code));
+  if (it == FStagedIndexes.end()) return std::nullopt;
+  std::optional<std::string> bytes(std::move(it->second));
+  FStagedIndexes.erase(it);
+  return bytes;
 }
 
 void TStaging::CheckDataDir(const std::string& code, const std::string& source) {
@@ -214,8 +250,10 @@ void TStaging::DeleteIfExists(const std::string& path) {
 void TStaging::EndMarket() {
   FListing.reset();
   {
-    std::lock_guard<std::mutex> guard(FLeftLock);
+    std::lock_guard<std::mutex> guard(FLock);
     FLeft.clear();
+    FIndexBytes.clear();
+    FStagedIndexes.clear();
   }
   DropSpareMark();
 }

@@ -12,8 +12,10 @@
 // Used by one run; StageSections() may run on the market's second thread while the stock
 // before is merged (it touches nothing the merge uses), every other call on the run's thread.
 
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,6 +63,9 @@ class TStaging final {
   // A copy of the stock's index into its stage folder; a copy that fails leaves whatever
   // copy the stage holds.
   void CopyStagingIndex(const std::string& code, const std::string& source);
+  // The bytes the stock's stage index was just written with by CopyStagingIndex(), once;
+  // none when it was copied as a file or not at all. On the run's thread.
+  std::optional<std::string> TakeStagedIndex(const std::string& code);
   // Makes sure that the stock's stage folder exists.
   void CheckDataDir(const std::string& code, const std::string& source);
   // Deletes a file that is in the way ("无法删除文件：" + path when it cannot).
@@ -87,7 +92,8 @@ class TStaging final {
   // Why the index at `path` looks unfinished (another program has it open for writing, or it
   // holds fewer records than its header promises); null when it does not. A file that cannot
   // be read is left to the steps after.
-  const std::string* IndexBeingWritten(const std::string& path);
+  // Read whole, the index's bytes are kept for CopyStagingIndex().
+  const std::string* IndexBeingWritten(const std::string& code, const std::string& path);
   // Leaves a stock the feed is still writing: the sections in `moved` (from, to) go back
   // where they were, the mark `mark` goes when this staging made it and nothing stayed
   // staged, and `path` is told.
@@ -103,10 +109,13 @@ class TStaging final {
   // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
   // hold what a killed run left behind.
   std::set<std::string> FUnfinished;
-  // Stocks left in their root this run because the feed is still writing them (upper-cased
-  // codes); written by either thread.
-  std::mutex FLeftLock;
+  // Written by either thread: stocks left in their root this run because the feed is still
+  // writing them, and the indexes read whole by staging, not yet copied (upper-cased codes).
+  std::mutex FLock;
   std::set<std::string> FLeft;
+  std::map<std::string, std::string> FIndexBytes;
+  // The stage indexes written from those bytes, for the merge (the run's thread only).
+  std::map<std::string, std::string> FStagedIndexes;
   // The mark of the stock done last, no longer needed.
   std::string FSpareMark;
   TWorkAhead* FAhead = nullptr;

@@ -3,6 +3,8 @@
 // market's mirrors, and, with indexing on, a fresh index for the text.
 
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -124,12 +126,17 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
     const std::string stagingIndex = stageDir + "\\" + code + kIndexExtension;
     const std::string textPath = target + "\\" + code + kTextExtension;
 
-    const bool merged = FPlatform.FileExists(stagingIndex);
+    // The stage index written in this run is taken as written, not read back.
+    std::optional<std::string> staged = FStaging->TakeStagedIndex(code);
+    const bool merged = staged || FPlatform.FileExists(stagingIndex);
     std::string text;  // what this run wrote as the stock's text
     if (merged) {
       // Leaving this block by a failure destroys the index unsaved: the staging index
       // stays as it was.
-      TIndex index(FPlatform, stagingIndex, false, &FStop);
+      const std::unique_ptr<TIndex> held =
+          staged ? std::make_unique<TIndex>(FPlatform, stagingIndex, std::move(*staged))
+                 : std::make_unique<TIndex>(FPlatform, stagingIndex, false, &FStop);
+      TIndex& index = *held;
       // Stopped while the index was busy: nothing of the stock is touched, and its mark
       // brings it back to the next run.
       if (index.Interrupted()) throw EStopped();

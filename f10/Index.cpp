@@ -63,6 +63,23 @@ auto OpenWithRetry(TPlatform& fs, const TStopSignal* stop, bool& interrupted, TO
   return nullptr;
 }
 
+// A file's bytes held in memory, read as the file would be.
+class TBytesFile final : public TReadFile {
+ public:
+  explicit TBytesFile(const std::string& bytes) : FBytes(bytes) {}
+  std::int64_t Size() override { return static_cast<std::int64_t>(FBytes.size()); }
+  std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t n) override {
+    const auto at = static_cast<std::size_t>(offset);
+    if (at >= FBytes.size()) return 0;
+    n = std::min(n, FBytes.size() - at);
+    std::memcpy(buffer, FBytes.data() + at, n);
+    return n;
+  }
+
+ private:
+  const std::string& FBytes;
+};
+
 }  // namespace
 
 std::string FieldText(const char* field, std::size_t width) {
@@ -111,6 +128,21 @@ TIndex::TIndex(TPlatform& fs, std::string fileName, bool startEmpty, const TStop
   }
 }
 
+TIndex::TIndex(TPlatform& fs, std::string fileName, std::string written)
+    : FPlatform(fs), FStop(nullptr), FHeader(DefaultIndexHeader()), FFileName(std::move(fileName)),
+      FWritten(std::make_unique<std::string>(std::move(written))) {
+  TBytesFile file(*FWritten);
+  try {
+    LoadFrom(file);
+  } catch (const EShortIndex&) {
+    try {
+      Save();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 TIndex::~TIndex() = default;
 
 void TIndex::Load() {
@@ -121,12 +153,16 @@ void TIndex::Load() {
     FCanSave = false;
     return;
   }
+  LoadFrom(*file);
+}
+
+void TIndex::LoadFrom(TReadFile& file) {
   // The size comes first, while the file can still answer it from its open.
-  const std::int64_t size = file->Size();
+  const std::int64_t size = file.Size();
   // From here the header is what the file holds; a short file leaves its bytes in front of
   // zeros, as a partial read would.
   std::memset(&FHeader, 0, sizeof FHeader);
-  if (file->ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
+  if (file.ReadAt(0, &FHeader, sizeof FHeader) != sizeof FHeader)
     throw EShortIndex(FFileName);
 
   const std::int64_t capacity =
@@ -141,7 +177,7 @@ void TIndex::Load() {
   const std::size_t count = FHeader.Count > 0 ? static_cast<std::size_t>(FHeader.Count) : 0;
   FRecords.resize(count);
   const std::size_t want = count * sizeof(TIndexRecord);
-  const std::size_t got = want == 0 ? 0 : file->ReadAt(sizeof FHeader, FRecords.data(), want);
+  const std::size_t got = want == 0 ? 0 : file.ReadAt(sizeof FHeader, FRecords.data(), want);
   if (got < want) {
     FRecords.resize(got / sizeof(TIndexRecord));
     throw EShortIndex(FFileName);
@@ -200,6 +236,8 @@ bool TIndex::StillHolds(const std::string& bytes) {
   // Writing a file back as it is would only cost a new file for the old one. What the file
   // holds now is read under the same lock a save takes; anything else (a busy file, another
   // program's change since the load) goes the way of a real save.
+  // Bytes this process wrote under its claim are still the file's: nobody else writes there.
+  if (FWritten) return *FWritten == bytes;
   try {
     std::unique_ptr<TReadFile> file = FPlatform.OpenExclusive(FFileName);
     if (file->Size() != static_cast<std::int64_t>(bytes.size())) return false;

@@ -6,10 +6,12 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 class TPlatform;
+class TReadFile;
 class TStopSignal;
 
 // The extension of an index file; the code is the name without it.
@@ -77,6 +79,10 @@ class TIndex {
   // A raised `stop` cuts the busy-file retries short: the open then ends as if every attempt
   // had failed, and Interrupted() says so.
   TIndex(TPlatform& fs, std::string fileName, bool startEmpty, const TStopSignal* stop = nullptr);
+  // The index whose file this process has just written with `written`, under a claim that
+  // keeps everyone else from writing it: loaded from those bytes, as from the file, and
+  // compared with them, not with the file read again, when it is released.
+  TIndex(TPlatform& fs, std::string fileName, std::string written);
   // Discards the records without saving: a failure between construction and release must
   // leave the file as it was. Release() is the save.
   ~TIndex();
@@ -108,6 +114,7 @@ class TIndex {
 
  private:
   void Load();
+  void LoadFrom(TReadFile& file);
   void Save();
   bool StillHolds(const std::string& bytes);
 
@@ -123,4 +130,6 @@ class TIndex {
   // The records are the file's bytes as loaded, nothing added, nothing cut: a save would
   // write the file back as it was.
   bool FAsLoaded = false;
+  // The bytes this process wrote the file with, when it was made from them.
+  std::unique_ptr<std::string> FWritten;
 };

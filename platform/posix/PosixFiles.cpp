@@ -170,6 +170,11 @@ uid_t EffectiveUser() {
   return uid;
 }
 
+gid_t EffectiveGroup() {
+  static const gid_t gid = ::getegid();
+  return gid;
+}
+
 }  // namespace
 
 TReplacement::~TReplacement() {
@@ -197,7 +202,7 @@ int TReplacement::Start(std::shared_ptr<const TFolder> folder, const std::string
   if ((mode & ProcessUmask()) != 0 || (mode & 07000) != 0) ::fchmod(FTemp.Get(), mode);
   // The owner is kept where we may keep it (a file we cannot give away stays ours), and asked
   // for only when it is someone else's.
-  if (hadOld && EffectiveUser() == 0 && (old->st_uid != 0 || old->st_gid != ::getegid()) &&
+  if (hadOld && EffectiveUser() == 0 && (old->st_uid != 0 || old->st_gid != EffectiveGroup()) &&
       ::fchown(FTemp.Get(), old->st_uid, old->st_gid) != 0) {
   }
   return 0;

@@ -140,6 +140,13 @@ std::shared_ptr<const TFolder> TPosixPlatform::FolderOf(const TParsedPath& parse
   return folder;
 }
 
+bool TPosixPlatform::HeldName(const TFolder& folder, const std::string& gbk, std::string& host) {
+  struct stat st{};
+  st.st_dev = folder.Dev;
+  st.st_ino = folder.Ino;
+  return FNames->FindOther(folder.Host, st, gbk, host);
+}
+
 std::string TPosixPlatform::OtherSpelling(const TFolder& folder, const std::string& gbk) {
   // An ASCII name without letters has no other spelling.
   if (IsAscii(gbk) && std::none_of(gbk.begin(), gbk.end(), [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }))
@@ -357,17 +364,29 @@ int TPosixPlatform::MoveFile(const std::string& from, const std::string& to) {
   FTaken->Forget(*a.Folder, source);
 
   // The name the file goes by at the destination: taken in another spelling is taken, as on
-  // Windows, unless it is the moving file itself (a rename to another case).
+  // Windows, unless it is the moving file itself (a rename to another case). A folder whose
+  // names are held tells of another spelling at no cost; the name as written is refused by
+  // the rename itself.
   std::string taken;
   struct stat there{};
-  if (Entry(b, taken, there)) {
+  bool known = false;
+  if (HeldName(*b.Folder, b.Gbk, taken)) {
+    known = taken.empty() || ::fstatat(b.Folder->Fd.Get(), taken.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!known) taken.clear();
+  }
+  if (known ? !taken.empty() : Entry(b, taken, there)) {
     if (st.st_dev != there.st_dev || st.st_ino != there.st_ino) return kErrAlreadyExists;
     if (a.Folder->Dev == b.Folder->Dev && a.Folder->Ino == b.Folder->Ino && source == b.Name) return 0;
     if (::renameat(a.Folder->Fd.Get(), source.c_str(), b.Folder->Fd.Get(), b.Name.c_str()) != 0) return LastError();
     FTaken->Forget(*b.Folder, taken);
     return 0;
   }
-  const int moved = RenameNoReplace(a.Folder->Fd.Get(), source, b.Folder->Fd.Get(), b.Name);
+  int moved = RenameNoReplace(a.Folder->Fd.Get(), source, b.Folder->Fd.Get(), b.Name);
+  // Made meanwhile under the name as written: the same answer as above.
+  if (moved == kErrAlreadyExists && known && Entry(b, taken, there)) {
+    if (st.st_dev != there.st_dev || st.st_ino != there.st_ino) return kErrAlreadyExists;
+    if (a.Folder->Dev == b.Folder->Dev && a.Folder->Ino == b.Folder->Ino && source == b.Name) return 0;
+  }
   if (moved == 0) {
     if (file.Valid() && FFolders->Holding()) FTaken->Keep(*b.Folder, b.Name, std::move(file), st);
     return 0;
@@ -418,8 +437,9 @@ std::unique_ptr<TReadFile> TPosixPlatform::OpenForReading(const std::string& pat
       return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size, path);
   }
   if (const int code = OpenExisting(path, O_RDONLY, followLink, fd, st)) throw IoFailure(code, "open", path);
-  // Nobody writes while these opens read, as on Windows, where a writer's handle refuses them.
-  if (WriterCheck(fd.Get(), false) != 0) throw IoFailure(kErrSharingViolation, "open", path);
+  // Nobody writes while these opens read, as on Windows, where a writer's handle refuses
+  // them: a writer already there refuses the open, and one that comes waits for the close.
+  if (WriterCheck(fd.Get(), true) != 0) throw IoFailure(kErrSharingViolation, "open", path);
   return std::make_unique<TPosixReadFile>(std::move(fd), st.st_size, path);
 }
 

@@ -78,6 +78,10 @@ class TPosixPlatform final : public TPlatform {
   // The host name in `folder` that the GBK name `gbk` stands for when no entry is named
   // exactly so: another spelling of it, or "".
   std::string OtherSpelling(const posixfiles::TFolder& folder, const std::string& gbk);
+  // The host name that the GBK name `gbk` stands for in `folder`, as written or in another
+  // spelling ("" for none), answered from the names held of the folder without a look at
+  // the disk; false when the folder's names cannot be held.
+  bool HeldName(const posixfiles::TFolder& folder, const std::string& gbk, std::string& host);
   // The entry the spot's name stands for, as written or in another spelling: its host name
   // and lstat; false when there is none.
   bool Entry(const TSpot& spot, std::string& host, struct stat& st);
