@@ -13,7 +13,10 @@
 #ifdef _WIN32
 #include "WindowsForm.h"
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "Clock.h"
@@ -122,6 +125,8 @@ int OpenForm(char** argv) {
   args.push_back(program.data());
   for (char** arg = argv + 1; *arg; ++arg) args.push_back(*arg);
   args.push_back(nullptr);
+  // The form has its own view of a closed pipe; it gets the signal as any program would.
+  std::signal(SIGPIPE, SIG_DFL);
   ::execv(program.c_str(), args.data());
   const int error = errno;
   if (error == ENOENT)
@@ -130,6 +135,24 @@ int OpenForm(char** argv) {
   else
     std::cerr << "lorvane: cannot start the form " << program << ": " << std::strerror(error) << "\n";
   return kRunNotRun;
+}
+#endif
+
+#ifndef _WIN32
+// A closed standard output or error never stops a run: its lines are dropped. A reader that
+// went away (lorvane --once | head -1) would end the process by SIGPIPE in the middle of a
+// stock, and a stream closed from the start would lend its number to the first file the run
+// opens, which would then get the console's lines: it is given /dev/null instead.
+void KeepStandardStreamsHarmless() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 
@@ -159,6 +182,9 @@ std::string GivenFile(TPlatform& fs, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  KeepStandardStreamsHarmless();
+#endif
   bool once = false, check = false, haveHome = false, help = false;
   std::string home, report, metrics, format;
   TOnceOptions options;

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -388,6 +390,52 @@ TEST(Program, SigtermEndsARunThatWaitsForABusyFile) {
   EXPECT_NE(program.readAllStandardError().toStdString().find("stopped"), std::string::npos);
   EXPECT_FALSE(Exists(w.Host("shdes/999999.txt")));
   EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
+}
+
+// lorvane --once | head -1, and a run started with its standard error closed: the lines
+// are dropped, the run goes through, and its log, report and status are those of the run.
+TEST(Program, AClosedStandardOutputOrErrorNeverStopsARun) {
+  TFormWorld w;
+  w.RootSettings();
+  w.Deliver("shsrc", "600000", {"a"});
+  w.Deliver("szsrc", "000002", {"a"});
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ::close(out[0]);  // the reader is gone before the first line
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  posix_spawn_file_actions_addclose(&actions, 2);
+  // As a shell would start it, whatever this test program does with the signal.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::string program = LORVANE_BIN, home = w.Tmp.Path().string(), report = w.Host("run.json");
+  std::string once = "--once", homeOption = "--home", reportOption = "--report";
+  char* argv[] = {program.data(), homeOption.data(), home.data(), once.data(), reportOption.data(), report.data(),
+                  nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(out[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kRunClean);
+  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(report))).object();
+  EXPECT_EQ(json["status"].toInt(), kRunClean);
+  EXPECT_EQ(json["markets"].toArray()[1].toObject()["merged"].toInt(), 1);
+  std::string log;  // the program's own clock names the day
+  for (const auto& entry : testsupport::fs::directory_iterator(w.Tmp.Path()))
+    if (entry.path().filename().string().rfind("UniteLog", 0) == 0) log = ReadFile(entry.path().string());
+  EXPECT_NE(log.find("000002" + Utf8ToGbk("合并完毕")), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(w.Host("szdes/000002.txt")).find("lorvane"), std::string::npos);
 }
 
 TEST(Program, InstalledInABinFolderItKeepsSettingsAndLogsInTheUsersFolder) {
