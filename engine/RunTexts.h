@@ -37,6 +37,7 @@ inline const std::string CodeSkippedNoTarget = Utf8ToGbk("：未设置该市场�
 inline const std::string CannotWrite = Utf8ToGbk("无法写入文件：");  // + path
 inline const std::string CannotWriteLog = Utf8ToGbk("无法写入日志文件：");  // + path + error
 inline const std::string CannotReadSettings = Utf8ToGbk("无法读取设置文件：");  // + path + error
+inline const std::string IndexNotStaged = Utf8ToGbk("索引无法复制到暂存目录：");  // + path
 inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不合法，已拒绝：");  // + field text
 
 // What a run leaves alone in a feed it does not trust, and runs that must not start.

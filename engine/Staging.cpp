@@ -146,8 +146,15 @@ void TStaging::StageSections(const std::string& code, const std::string& source,
 
 void TStaging::CopyStagingIndex(const std::string& code, const std::string& source) {
   // The index stays in the source root; the stage gets a copy for the merge to read.
-  (void)FPlatform.CopyFileOver(source + "\\" + code + kIndexExtension,
-                               StageFolder(source, code) + "\\" + code + kIndexExtension);
+  FCopiedCode = code;
+  FCopiedTo = StageFolder(source, code) + "\\" + code + kIndexExtension;
+  FCopyError = FPlatform.CopyFileOver(source + "\\" + code + kIndexExtension, FCopiedTo);
+}
+
+std::optional<EFailure> TStaging::IndexCopyFailure(const std::string& code) const {
+  if (FCopyError == 0 || FCopiedCode != code) return std::nullopt;
+  // Named by the copy it should have become: a full or read-only archive is the usual cause.
+  return EFailure(Texts::IndexNotStaged + FCopiedTo, FCopyError, "copy", FCopiedTo);
 }
 
 void TStaging::CheckDataDir(const std::string& code, const std::string& source) {

@@ -11,9 +11,12 @@
 // before is merged (it touches nothing the merge uses), every other call on the run's thread.
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "Failure.h"
 
 class TFolderListing;
 class TPlatform;
@@ -51,8 +54,10 @@ class TStaging final {
   // finished stock's mark, or empty). Throws EFailure: a staging failure ends the run.
   void StageSections(const std::string& code, const std::string& source, std::string spare);
   // A copy of the stock's index into its stage folder; a copy that fails leaves whatever
-  // copy the stage holds.
+  // copy the stage holds, and is remembered for the stock's merge to count it.
   void CopyStagingIndex(const std::string& code, const std::string& source);
+  // The failure of the latest CopyStagingIndex, when it was of `code` and failed.
+  std::optional<EFailure> IndexCopyFailure(const std::string& code) const;
   // Makes sure that the stock's stage folder exists.
   void CheckDataDir(const std::string& code, const std::string& source);
   // Deletes a file that is in the way ("无法删除文件：" + path when it cannot).
@@ -88,5 +93,8 @@ class TStaging final {
   std::set<std::string> FUnfinished;
   // The mark of the stock done last, no longer needed.
   std::string FSpareMark;
+  // The latest index copy: its stock, its destination and its failure (0: it went through).
+  std::string FCopiedCode, FCopiedTo;
+  int FCopyError = 0;
   TWorkAhead* FAhead = nullptr;
 };

@@ -150,6 +150,9 @@ class TUniteThread final : private TRunVoice {
   // the report counts it against the stock or composite at hand, else against the run.
   void ReportFailure(const std::string& message);
   void ReportFailure(const EFailure& failure);
+  // Only the report and the host's account of failures hear of it: the day's log, the form
+  // log and the status text do not.
+  void TellFailure(const EFailure& failure);
   // Makes the stock or composite `code` of `market` the one failures count against while
   // the returned guard lives.
   struct TItemGuard {

@@ -139,6 +139,9 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   W.Fs.FailWhen("openshared", "600001b.sub", kErrAccessDenied);
   W.Fs.FailWhen("create", "399001.txt", kErrDiskFull);
   W.Fs.FailWhen("copy", "mirror\\600000.txt", kErrDiskFull);
+  // A full archive: the stock's index does not reach its stage, silently in the logs.
+  W.Deliver("szsrc", "000002", {"a"});
+  W.Fs.FailWhen("copy", "DATA\\000002\\000002.F10", kErrDiskFull);
   const int status = Run();
   EXPECT_EQ(status, kRunFailed) << Err.str();
 
@@ -161,7 +164,15 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   EXPECT_EQ(stock["operation"].toString(), "open");
   EXPECT_EQ(Utf8(stock["file"].toString()), W.Drive("shsrc") + "\\DATA\\600001\\600001b.sub");
   EXPECT_EQ(Utf8(stock["host_file"].toString()), W.Host("shsrc/DATA/600001/600001b.sub"));
-  EXPECT_EQ(report["markets"].toArray()[1].toObject()["merged"].toInt(), 0);
+  const QJsonObject sz = report["markets"].toArray()[1].toObject();
+  EXPECT_EQ(sz["merged"].toInt(), 0);
+  ASSERT_EQ(sz["failed"].toArray().size(), 1);
+  const QJsonObject unstaged = sz["failed"].toArray()[0].toObject();
+  EXPECT_EQ(unstaged["code"].toString(), "000002");
+  EXPECT_EQ(unstaged["error"].toInt(), kErrDiskFull);
+  EXPECT_EQ(unstaged["operation"].toString(), "copy");
+  EXPECT_EQ(Utf8(unstaged["file"].toString()), W.Drive("szsrc") + "\\DATA\\000002\\000002.F10");
+  EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("000002.F10"), std::string::npos);
 
   const QJsonObject composites = report["composites"].toObject();
   ASSERT_EQ(composites["built"].toArray().size(), 1);
