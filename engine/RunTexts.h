@@ -43,6 +43,7 @@ inline const std::string BadTextFileName = Utf8ToGbk("索引中的文件名不�
 // What a run leaves alone in a feed it does not trust, and runs that must not start.
 inline const std::string RefusedNotAFile = Utf8ToGbk("不是普通文件，未处理：");  // + path
 inline const std::string RefusedOddName = Utf8ToGbk("文件名含有无法处理的字符，未处理：");  // + path
+inline const std::string RefusedCannotStage = Utf8ToGbk("无法建立 %s（名称过长或系统不接受），股票未处理：");  // + index path
 inline const std::string RunBusy = Utf8ToGbk("另一个运行正在使用此文件夹，本次不运行：");  // + folder
 inline const std::string RunBusyProcess = Utf8ToGbk("（进程 %s）");
 inline const std::string SettingsRefused = Utf8ToGbk("设置会让运行写入原始路径，本次不运行：");  // + problems

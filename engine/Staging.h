@@ -2,15 +2,18 @@
 // TStaging: how a market's waiting stocks are found and staged. One search of the source
 // root per market answers every question of its staging; each stock's section files move
 // into its stage folder {source}\DATA\{code} beside a copy of its index; a pending mark
-// {source}\DATA\{code}.pending stands beside each stock from before its first section moves
-// until its merge is done, so that a stock stopped half way is merged again by the next run.
-// What the feed delivered that is no plain file, or whose name the program cannot carry, is
-// left where it is with one line per run.
+// {source}\DATA\{code}.pending (a shortened name for a code too long for that) stands beside
+// each stock from before its first section moves until its merge is done, so that a stock
+// stopped half way is merged again by the next run. What the feed delivered that is no plain
+// file, whose name the program cannot carry, or for which the program cannot make its stage
+// under that name, is left where it is with one line per run.
 //
 // Used by one run; StageSections() may run on the market's second thread while the stock
 // before is merged (it touches nothing the merge uses), every other call on the run's thread.
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +29,13 @@ struct TFindEntry;
 
 // The extension of a stock's pending mark, beside its stage folder.
 inline const std::string kPendingMark = ".pending";
+
+// The name of a stock's pending mark: {code}.pending, or for a code too long for that to be
+// a file name, the code cut short, "~", a hash of the whole code (ASCII case ignored) and
+// ".pending".
+std::string PendingMarkName(const std::string& code);
+// The pending mark of the stock whose stage folder is `stageDir`, beside that folder.
+std::string PendingMark(const std::string& stageDir);
 
 // The archive folder of a source root, which holds its stocks' stages.
 std::string ArchiveFolder(const std::string& source);
@@ -51,8 +61,13 @@ class TStaging final {
   // The entries of {dir}\{code}?.sub: from the market's listing when it is of `dir`.
   std::vector<TFindEntry> FindSubFiles(const std::string& dir, const std::string& code);
   // The stock's sections into its stage folder, its pending mark made from `spare` (a
-  // finished stock's mark, or empty). Throws EFailure: a staging failure ends the run.
-  void StageSections(const std::string& code, const std::string& source, std::string spare);
+  // finished stock's mark, or empty). Throws EFailure: a staging failure ends the run. A
+  // stock for which no stage folder or mark can be made under its name (too long, or a name
+  // the system does not take) is left where it is: false, and TakeRefusal() tells why.
+  bool StageSections(const std::string& code, const std::string& source, std::string spare);
+  // Why the staging of `code` left it where it is, told once: false when it did not. Safe
+  // from either thread.
+  bool TakeRefusal(const std::string& code, std::string& reason, std::string& path);
   // A copy of the stock's index into its stage folder; a copy that fails leaves whatever
   // copy the stage holds, and is remembered for the stock's merge to count it.
   void CopyStagingIndex(const std::string& code, const std::string& source);
@@ -88,9 +103,18 @@ class TStaging final {
   TRunVoice& FVoice;
   // The source folder of the market being staged, searched once by ListIndexFiles.
   std::unique_ptr<TFolderListing> FListing;
-  // Stocks whose merge an earlier run left unfinished (upper-cased codes): their stage may
-  // hold what a killed run left behind.
+  // Whether an earlier run left the merge of `code` unfinished (its mark is there).
+  bool Unfinished(const std::string& code) const;
+
+  // The pending marks an earlier run left (upper-cased names): their stocks' merges were not
+  // finished, and their stages may hold what a killed run left behind.
   std::set<std::string> FUnfinished;
+  // Stocks left where they are by StageSections, with the reason and path to tell.
+  struct TRefusal {
+    std::string Reason, Path;
+  };
+  std::mutex FRefusalLock;
+  std::map<std::string, TRefusal> FRefusals;
   // The mark of the stock done last, no longer needed.
   std::string FSpareMark;
   // The latest index copy: its stock, its destination and its failure (0: it went through).

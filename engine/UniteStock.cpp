@@ -110,7 +110,7 @@ std::string TitlePass(const TLines& merge) {
 
 void TUniteThread::UniteStock(const std::string& code, const std::string& stageDir,
                               const std::string& target) {
-  const std::string mark = stageDir + kPendingMark;
+  const std::string mark = PendingMark(stageDir);
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
   if (FMarket == kMarketSh && code == kTemplateCode) {
     FStaging->StockDone(mark);

@@ -282,9 +282,12 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
       // The spare mark is the stock before's: its mirror copies must be done before the mark
       // goes, so that a run killed before then merges that stock again.
       ahead.Wait();
-      FStaging->StageSections(code, source, FStaging->TakeSpareMark());
+      (void)FStaging->StageSections(code, source, FStaging->TakeSpareMark());
       next = i + 1;
     }
+    // Told here, in the stock's turn, whichever thread staged it: the log reads as a run in
+    // turn would write it.
+    if (TellRefusal(code)) continue;
     // The spare goes with the piece, which runs after the copies of its stock.
     while (next < files.size() && next <= i + kStagedAhead && !sharesStage(next, i)) {
       posted.push_back(ahead.Post([this, stock = codeOf(next), &source, &stagingFailed,
@@ -297,7 +300,7 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
           return;
         }
         try {
-          FStaging->StageSections(stock, source, spare);
+          (void)FStaging->StageSections(stock, source, spare);
         } catch (...) {
           stagingFailed = true;
           throw;
@@ -313,9 +316,19 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
 }
 
 void TUniteThread::StageStock(const std::string& code, const std::string& source, const std::string& target) {
-  FStaging->StageSections(code, source, FStaging->TakeSpareMark());
+  if (!FStaging->StageSections(code, source, FStaging->TakeSpareMark())) {
+    (void)TellRefusal(code);
+    return;
+  }
   FStaging->CopyStagingIndex(code, source);
   UniteStock(code, StageFolder(source, code), target);
+}
+
+bool TUniteThread::TellRefusal(const std::string& code) {
+  std::string reason, path;
+  if (!FStaging->TakeRefusal(code, reason, path)) return false;
+  Refuse(reason, path);
+  return true;
 }
 
 void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::string>& list) {

@@ -140,6 +140,8 @@ class TUniteThread final : private TRunVoice {
   // The market's stocks with the second thread staging ahead and making the mirror copies.
   void UniteMarketAhead(const std::vector<std::string>& files, const std::string& source,
                         const std::string& target);
+  // A stock its staging left where it is, told in its turn: false when it was staged.
+  bool TellRefusal(const std::string& code);
   // The failure that ended the run, told: its message logged, the status caption set.
   void ReportEnd(const EFailure& failure, const TMarketStep& step);
   // The run is over: what it held is let go and the host is told, on every path.

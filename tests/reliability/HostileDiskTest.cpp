@@ -220,6 +220,36 @@ const TDiskCase kCases[] = {
        EXPECT_EQ(Read(root / "mirsh/999999.txt"), Read(root / "shdes/999999.TXT"));
        EXPECT_EQ(fs::file_size(root / "shdes/999999.F10"), 16u + 2 * 256u);
      }},
+    {"CodeAtTheNameLengthLimit",
+     [](const fs::path& root, TTreeRun&) {
+       // 250 bytes: its sections' names are 255, the longest a file system takes, and its
+       // mark would be 258. An earlier run failed its merge, so only its mark brings it back.
+       const std::string code = "600002" + std::string(244, 'L');
+       WriteFile((root / "shsrc" / (code + "A.sub")).string(), SectionBytes("600002", 'A'));
+       WriteFile((root / "shsrc" / (code + ".F10")).string(), IndexBytes({{G("概况"), code + "A.sub"}}));
+       TTreeRun earlier(root);
+       earlier.Fs().FailWhen("create", code + ".txt", kErrDiskFull);
+       earlier.Execute();
+       EXPECT_TRUE(fs::exists(root / "shsrc/DATA" / code / (code + "A.sub")));
+       EXPECT_FALSE(fs::exists(root / "shdes" / (code + ".txt")));
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       const std::string code = "600002" + std::string(244, 'L');
+       EXPECT_EQ(host.Status, "");
+       EXPECT_TRUE(LogHas(host, code + Texts::MergeDone));
+       EXPECT_FALSE(Read(root / "shdes" / (code + ".txt")).empty());
+       EXPECT_EQ(Read(root / "mirsh" / (code + ".txt")), Read(root / "shdes" / (code + ".txt")));
+       for (const auto& entry : fs::directory_iterator(root / "shsrc/DATA"))
+         EXPECT_NE(entry.path().extension(), ".pending") << entry.path();
+       EXPECT_TRUE(fs::exists(root / "szdes/000002.F10"));
+     }},
+    {"StageNameTheSystemRefuses",
+     [](const fs::path&, TTreeRun& run) { run.Fs().FailWhen("mkdir", "DATA\\600000", kErrNameTooLong); },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       ExpectLeftAlone(root, host, Fmt(Texts::RefusedCannotStage, "D:\\shsrc\\DATA\\600000") + "D:\\shsrc\\600000.F10");
+       EXPECT_TRUE(fs::exists(root / "shsrc/600000B.sub"));
+       EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000.pending"));
+     }},
     {"LeftoversOfAKilledRun",
      [](const fs::path& root, TTreeRun&) {
        for (const char* dir : {"shdes", "mirsh", "home", "shsrc"})
