@@ -54,6 +54,7 @@ class TPosixPlatform final : public TPlatform {
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
   std::string RealPath(const std::string& path) override;
+  TFileIdentity Identity(const std::string& path) override;
 
  private:
   // A path resolved for an operation on its last component.

@@ -239,3 +239,5 @@ std::string TFaultyPlatform::DrivePath(const std::string& hostPath) { return FRe
 std::string TFaultyPlatform::RefusedDrives() { return FReal.RefusedDrives(); }
 
 std::string TFaultyPlatform::RealPath(const std::string& path) { return FReal.RealPath(path); }
+
+TFileIdentity TFaultyPlatform::Identity(const std::string& path) { return FReal.Identity(path); }

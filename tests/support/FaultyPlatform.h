@@ -72,6 +72,7 @@ class TFaultyPlatform final : public TPlatform {
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
   std::string RealPath(const std::string& path) override;
+  TFileIdentity Identity(const std::string& path) override;
 
   // For the wrappers of opened files: 0 to go on, else the code to fail with.
   int Check(const std::string& kind, const std::string& path);
