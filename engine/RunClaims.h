@@ -24,8 +24,9 @@ struct TRunFolders {
   std::string Home;     // the program's folder, where its day logs and backlog are kept
 };
 
-// What in the settings would make a run write into a source root, or resolve a drive
-// against whatever the current folder is: one text naming the keys, "" when nothing.
+// What in the settings would make a run write into a source root, name one folder by two
+// settings, or resolve a drive against whatever the current folder is: one text naming the
+// keys, "" when nothing.
 std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders);
 
 class TRunClaims final {

@@ -46,8 +46,9 @@ inline const std::string RefusedOddName = Utf8ToGbk("文件名含有无法处理
 inline const std::string RefusedCannotStage = Utf8ToGbk("无法建立 %s（名称过长或系统不接受），股票未处理：");  // + index path
 inline const std::string RunBusy = Utf8ToGbk("另一个运行正在使用此文件夹，本次不运行：");  // + folder
 inline const std::string RunBusyProcess = Utf8ToGbk("（进程 %s）");
-inline const std::string SettingsRefused = Utf8ToGbk("设置会让运行写入原始路径，本次不运行：");  // + problems
+inline const std::string SettingsRefused = Utf8ToGbk("设置有误，本次不运行：");  // + problems
 inline const std::string SameOrInside = Utf8ToGbk(" 与 %s 相同或在其中");  // key + this
+inline const std::string SameFolderAs = Utf8ToGbk(" 与 %s 是同一个文件夹");  // key=path + this
 inline const std::string NotAbsolute = Utf8ToGbk(" 不是绝对路径");  // DRIVES\letter + this
 inline const std::string ProblemSeparator = Utf8ToGbk("；");
 

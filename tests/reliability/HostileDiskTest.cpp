@@ -206,6 +206,24 @@ const TDiskCase kCases[] = {
        EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
        EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000"));
      }},
+    {"TwoSettingsNamingOneFolder",
+     [](const fs::path& root, TTreeRun& run) {
+       // E: is a second mount of the folders of D:, so only their identity says that the
+       // mirror is the Shanghai target.
+       run.Real().SetDrive('E', root.string());
+       run.Fs().MountedTwice('E');
+       WriteFile(SettingsHostPath(root / TLayout::Home), G("[多路径拷贝]\r\nSHMIR=E:\\shdes\r\nSZMIR=D:\\mirsz\r\n"));
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       // Refused with both keys named, never taken for another run at work.
+       const std::string line = Texts::SettingsRefused + G("多路径拷贝") + "\\SHMIR=E:\\shdes" +
+                                Fmt(Texts::SameFolderAs, "DES=D:\\shdes");
+       ASSERT_EQ(host.FormLog.size(), 1u);
+       EXPECT_NE(host.FormLog[0].find(line), std::string::npos) << GbkToUtf8(host.FormLog[0]);
+       EXPECT_EQ(host.Status, Texts::ErrorCaption + line);
+       EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
+       EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000"));
+     }},
     {"NamesInAnotherCase",
      [](const fs::path& root, TTreeRun&) {
        fs::rename(root / "shdes/600000.txt", root / "shdes/600000.TXT");
