@@ -305,8 +305,27 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const TOnceOpti
     if (!findings.ConfiguresAMarket)
       return notRun(HostName(fs, settings) + " configures no market: a run needs SRC and DES (Shanghai) or SZSRC "
                                              "and SZDES (Shenzhen) in section [OPTION]");
-    TRunSettings::Read(ini).HandTo(run);
+    const TRunSettings roots = TRunSettings::Read(ini);
+    roots.HandTo(run);
     run.FStageAhead = true;
+    // A report or figures aimed at the feed, the settings or the outputs would destroy what
+    // they report on: such a file is left alone and nothing runs, as for any settings that
+    // turn a run on its own files.
+    const auto keyOf = [](bool given, const char* option, const std::string& key) {
+      return given ? std::string(option) : Texts::SectionOption + "\\" + key;
+    };
+    run.FOutputFiles = {{keyOf(!options.ReportPath.empty(), "--report", Texts::KeyReport), reportPath},
+                        {keyOf(!options.MetricsPath.empty(), "--metrics", Texts::KeyMetrics), metricsPath}};
+    const std::vector<std::string> problems = OutputFileProblems(
+        fs, TRunFolders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath,
+                        ini.ReadSectionValues(Texts::SectionMirrors), "", run.FOutputFiles});
+    std::string refused;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      if (problems[i].empty()) continue;
+      refused += (refused.empty() ? "" : Texts::ProblemSeparator) + problems[i];
+      (i == 0 ? reportPath : metricsPath).clear();
+    }
+    if (!refused.empty()) return notRun(Texts::SettingsRefused + refused);
     try {
       CheckLastFileTime(ini, fs.Now());
     } catch (const EFailure& failure) {

@@ -1,12 +1,15 @@
 #include "RunClaims.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "Convert.h"
 #include "Failure.h"
+#include "Index.h"
 #include "MirrorCopies.h"
 #include "Platform.h"
+#include "ProgramFiles.h"
 #include "RunTexts.h"
 #include "RunVoice.h"
 #include "Staging.h"
@@ -83,11 +86,82 @@ std::vector<TKeyed> Outputs(const TRunFolders& folders) {
   return outputs;
 }
 
+// The texts the composites' template lists (drive paths), read as the run would read them;
+// none when it cannot be read.
+std::vector<std::string> TemplateTexts(TPlatform& fs, const std::string& srcPath) {
+  std::vector<std::string> texts;
+  if (srcPath.empty()) return texts;
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(fs, srcPath + "\\" + kTemplateCode + kIndexExtension);
+  } catch (const EFailure&) {
+    return texts;
+  }
+  if (bytes.size() < sizeof(TIndexHeader)) return texts;
+  TIndexHeader header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  const std::size_t whole = (bytes.size() - sizeof header) / sizeof(TIndexRecord);
+  const std::size_t count = header.Count > 0 ? std::min<std::size_t>(header.Count, whole) : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    TIndexRecord record;
+    std::memcpy(&record, bytes.data() + sizeof header + i * sizeof record, sizeof record);
+    texts.push_back(srcPath.substr(0, 2) + FieldText(record.TextFile));
+  }
+  return texts;
+}
+
 }  // namespace
 
 TRunClaims::TRunClaims(TPlatform& fs, TRunVoice& voice) : FPlatform(fs), FVoice(voice) {}
 
 TRunClaims::~TRunClaims() = default;
+
+namespace {
+
+std::string OutputFileProblem(TPlatform& fs, const TRunFolders& folders, const std::string& key,
+                              const std::string& path) {
+  // Written into the feed, it would be taken for the feed's, or replace what the feed gave.
+  for (const TKeyed& source : Sources(folders))
+    if (!source.Path.empty() && Within(fs, path, source.Path)) return key + Fmt(Texts::SameOrInside, source.Key);
+  // Files every run reads: the settings, the day logs and the mirror copies owed beside them,
+  // and the texts the composites are joined from.
+  const std::string home = ProgramDir(fs);
+  std::vector<std::string> read = {SettingsPathFor(fs.ProgramPath()), home + kMirrorBacklogName};
+  for (const std::string& text : TemplateTexts(fs, folders.SrcPath)) read.push_back(text);
+  for (const std::string& file : read)
+    if (SameEntry(fs, path, file)) return key + Fmt(Texts::ReadByTheRun, file);
+  // The day logs, today's or any other day's: each is written and read by the runs of its day.
+  const std::string real = fs.RealPath(path);
+  const std::string name = real.substr(real.find_last_of("/\\") + 1);
+  const std::string parent = HostParent(real);
+  if (!parent.empty() && SameEntry(fs, fs.DrivePath(parent), home.substr(0, home.size() - 1)) &&
+      MatchesMask(kDayLogPrefix + "*" + kTextExtension, Utf8ToGbk(name)))
+    return key + Fmt(Texts::ReadByTheRun, home + Utf8ToGbk(name));
+  // Beside the texts and indexes of a target or mirror, it would be taken for one of them,
+  // or replaced by one.
+  const bool textOrIndex = MatchesMask("*" + kTextExtension, name) || MatchesMask("*" + kIndexExtension, name);
+  if (textOrIndex && !parent.empty())
+    for (const TKeyed& output : Outputs(folders))
+      if (!output.Path.empty() && SameEntry(fs, fs.DrivePath(parent), output.Path))
+        return key + Fmt(Texts::AmongTheOutputs, output.Key);
+  return {};
+}
+
+}  // namespace
+
+std::vector<std::string> OutputFileProblems(TPlatform& fs, const TRunFolders& folders) {
+  std::vector<std::string> problems;
+  for (std::size_t j = 0; j < folders.Files.size(); ++j) {
+    const auto& [key, path] = folders.Files[j];
+    std::string problem = path.empty() ? std::string() : OutputFileProblem(fs, folders, key, path);
+    // Two of them in one file: the one written last would be the only one there.
+    for (std::size_t i = 0; i < j && problem.empty() && !path.empty(); ++i)
+      if (!folders.Files[i].second.empty() && SameEntry(fs, folders.Files[i].second, path))
+        problem = key + Fmt(Texts::SameFileAs, folders.Files[i].first);
+    problems.push_back(problem);
+  }
+  return problems;
+}
 
 std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders) {
   std::vector<std::string> problems;
@@ -116,6 +190,9 @@ std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders) {
         break;
       }
     }
+  // The files the run's starter writes when it is over.
+  for (const std::string& problem : OutputFileProblems(fs, folders))
+    if (!problem.empty()) problems.push_back(problem);
   std::string text;
   for (const std::string& problem : problems) text += (text.empty() ? "" : Texts::ProblemSeparator) + problem;
   return text;

@@ -55,7 +55,7 @@ const char* MarketWord(const std::string& market) {
 }  // namespace
 
 std::string DayLogPath(TPlatform& fs, const TDateTime& day) {
-  return ProgramDir(fs) + "UniteLog" + IsoDate(day) + kTextExtension;
+  return ProgramDir(fs) + kDayLogPrefix + IsoDate(day) + kTextExtension;
 }
 
 std::string FailureDetail(TPlatform& fs, bool composite, const std::string& market, const std::string& code,

@@ -49,6 +49,9 @@ inline const std::string RunBusyProcess = Utf8ToGbk("（进程 %s）");
 inline const std::string SettingsRefused = Utf8ToGbk("设置有误，本次不运行：");  // + problems
 inline const std::string SameOrInside = Utf8ToGbk(" 与 %s 相同或在其中");  // key + this
 inline const std::string SameFolderAs = Utf8ToGbk(" 与 %s 是同一个文件夹");  // key=path + this
+inline const std::string SameFileAs = Utf8ToGbk(" 与 %s 是同一个文件");  // key + this
+inline const std::string ReadByTheRun = Utf8ToGbk(" 是运行要读取的文件 %s");  // key + this
+inline const std::string AmongTheOutputs = Utf8ToGbk(" 在 %s 中，会被当作文本或索引，或被它们替换");  // key + this
 inline const std::string NotAbsolute = Utf8ToGbk(" 不是绝对路径");  // DRIVES\letter + this
 inline const std::string ProblemSeparator = Utf8ToGbk("；");
 

@@ -115,12 +115,12 @@ const std::string& TUniteThread::BusyNotice() const { return FClaims->Notice(); 
 
 std::string TUniteThread::SettingsPath() { return SettingsPathFor(FPlatform.ProgramPath()); }
 
-std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + "UniteMirrorRetry.txt"; }
+std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + kMirrorBacklogName; }
 
 TRunFolders TUniteThread::Folders() {
   std::string home = ProgramDir(FPlatform);
   if (!home.empty()) home.pop_back();
-  return TRunFolders{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMirrors, home};
+  return TRunFolders{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMirrors, home, FOutputFiles};
 }
 
 // --- The run's frame ---

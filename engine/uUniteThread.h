@@ -59,6 +59,10 @@ class TUniteThread final : private TRunVoice {
   // Where the run tells what it did, for the report written after it; none when null. It
   // must outlive the run's body.
   TRunReport* FReport = nullptr;
+  // The files the starter writes when the run is over (the report, the figures), each by the
+  // setting or option that names it: the run is refused when one would overwrite what runs
+  // read or write (OutputFileProblems), as for settings that turn it on its own feed.
+  TNameValues FOutputFiles;
 
   // Runs Execute() on a thread of its own; the object deletes itself when the body returns,
   // so it must have been made with new and must not be touched after Start() by anyone who

@@ -199,6 +199,25 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("run.json"), std::string::npos);
 }
 
+// A report aimed at what runs read or at the feed would destroy what it reports on: nothing
+// runs, the key or option is named, and the file is left as it was.
+TEST_F(Headless, AReportAimedAtTheSettingsOrTheFeedIsRefusedAndNotWritten) {
+  W.RootSettings({"REPORT=" + W.Drive("lorvane.ini")});
+  W.Deliver("szsrc", "000002", {"a"});
+  const std::string settings = ReadFile(W.Host("LORVANE.INI"));
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_NE(Told().find("设置有误，本次不运行：OPTION\\REPORT 是运行要读取的文件 "), std::string::npos) << Err.str();
+  EXPECT_EQ(ReadFile(W.Host("LORVANE.INI")), settings);
+
+  TOnceOptions options;
+  options.ReportPath = W.Drive("szsrc\\000002a.sub");
+  const std::string section = ReadFile(W.Host("szsrc/000002a.sub"));
+  EXPECT_EQ(Run(options), kRunNotRun);
+  EXPECT_NE(Told().find("--report 与 SZSRC 相同或在其中"), std::string::npos) << Err.str();
+  EXPECT_EQ(ReadFile(W.Host("szsrc/000002a.sub")), section);
+  EXPECT_FALSE(Exists(W.Host("szsrc/DATA/000002")));
+}
+
 TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureNamedOnce) {
   W.RootSettings();
   W.Deliver("shsrc", "600000", {"a"});
