@@ -316,16 +316,17 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const TOnceOpti
     };
     run.FOutputFiles = {{keyOf(!options.ReportPath.empty(), "--report", Texts::KeyReport), reportPath},
                         {keyOf(!options.MetricsPath.empty(), "--metrics", Texts::KeyMetrics), metricsPath}};
-    const std::vector<std::string> problems = OutputFileProblems(
-        fs, TRunFolders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath,
-                        ini.ReadSectionValues(Texts::SectionMirrors), "", run.FOutputFiles});
-    std::string refused;
+    const TRunFolders folders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath,
+                              ini.ReadSectionValues(Texts::SectionMirrors), "", run.FOutputFiles};
+    const std::vector<std::string> problems = OutputFileProblems(fs, folders);
+    bool refused = false;
     for (std::size_t i = 0; i < problems.size(); ++i) {
       if (problems[i].empty()) continue;
-      refused += (refused.empty() ? "" : Texts::ProblemSeparator) + problems[i];
+      refused = true;
       (i == 0 ? reportPath : metricsPath).clear();
     }
-    if (!refused.empty()) return notRun(Texts::SettingsRefused + refused);
+    // Every problem of the settings at once, not only the files', so that one edit mends all.
+    if (refused) return notRun(Texts::SettingsRefused + SettingsProblems(fs, folders));
     try {
       CheckLastFileTime(ini, fs.Now());
     } catch (const EFailure& failure) {
