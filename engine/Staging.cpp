@@ -153,12 +153,14 @@ bool TStaging::StageSections(const std::string& code, const std::string& source,
   const std::string stage = StageFolder(source, code);
   const std::string mark = PendingMark(stage);
   bool marked = false, movedAny = false;
+  std::string making = stage;  // what the step under way makes, for the refusal to name
   try {
     CheckDataDir(code, source);
     // A run killed in this stock may have left a half-made copy in its stage.
     if (Unfinished(code)) (void)FPlatform.RemoveLeftovers(stage);
     // Marked before the first section leaves the root, cleared by the merge once it is done:
     // whatever stops the stock in between, the next run finds it and merges it again.
+    making = mark;
     MarkPending(mark, std::exchange(spare, {}));
     marked = true;
     const bool listed = FListing && FListing->Dir() == source;
@@ -168,6 +170,7 @@ bool TStaging::StageSections(const std::string& code, const std::string& source,
       if (!IsFeedFile(entry)) continue;
       const std::string from = source + "\\" + entry.Name;
       const std::string staged = stage + "\\" + entry.Name;
+      making = staged;
       // An older copy in the stage gives way to the delivered file. The move is tried first,
       // as it refuses an existing name: the stage is asked about the name only when it has one.
       int moved = FPlatform.MoveFile(from, staged);
@@ -196,7 +199,7 @@ bool TStaging::StageSections(const std::string& code, const std::string& source,
     // stays, for the sections that run staged.
     if (marked && !Unfinished(code)) (void)FPlatform.DeleteFile(mark);
     std::lock_guard<std::mutex> guard(FRefusalLock);
-    FRefusals[code] = {Fmt(Texts::RefusedCannotStage, failure.Path().empty() ? stage : failure.Path()),
+    FRefusals[code] = {Fmt(Texts::RefusedCannotStage, making),
                        source + "\\" + code + kIndexExtension};
     return false;
   }
