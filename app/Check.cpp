@@ -92,14 +92,16 @@ int CheckSettingsOnly(TPlatform& fs, std::ostream& out) {
       const std::string metrics = ReportPathFor(fs, ini.ReadString(Texts::SectionOption, Texts::KeyMetrics, ""));
       plan.Line("Report: " + (report.empty() ? std::string("none") : plan.File(report)));
       plan.Line("Figures: " + (metrics.empty() ? std::string("none") : plan.File(metrics)));
-      TMirrorBacklog backlog(fs, ProgramDir(fs) + "UniteMirrorRetry.txt");
+      TMirrorBacklog backlog(fs, ProgramDir(fs) + kMirrorBacklogName);
       backlog.Load();
       plan.Line("Mirror copies owed: " + std::to_string(backlog.Waiting().size()));
 
       const TSettingsFindings findings = CheckSettings(fs, settings);
       for (const TSettingsWarning& warning : findings.Warnings) plan.Line("Warning: " + WarningLine(fs, settings, warning));
-      const std::string problems =
-          SettingsProblems(fs, TRunFolders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath, mirrors, ""});
+      const std::string problems = SettingsProblems(
+          fs, TRunFolders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath, mirrors, "",
+                          {{Texts::SectionOption + "\\" + Texts::KeyReport, report},
+                           {Texts::SectionOption + "\\" + Texts::KeyMetrics, metrics}}});
       if (!findings.ConfiguresAMarket) why = "the settings configure no market";
       else if (!problems.empty()) why = Texts::SettingsRefused + problems;
       else {

@@ -305,8 +305,28 @@ int RunOnce(TPlatform& fs, std::ostream& out, std::ostream& err, const TOnceOpti
     if (!findings.ConfiguresAMarket)
       return notRun(HostName(fs, settings) + " configures no market: a run needs SRC and DES (Shanghai) or SZSRC "
                                              "and SZDES (Shenzhen) in section [OPTION]");
-    TRunSettings::Read(ini).HandTo(run);
+    const TRunSettings roots = TRunSettings::Read(ini);
+    roots.HandTo(run);
     run.FStageAhead = true;
+    // A report or figures aimed at the feed, the settings or the outputs would destroy what
+    // they report on: such a file is left alone and nothing runs, as for any settings that
+    // turn a run on its own files.
+    const auto keyOf = [](bool given, const char* option, const std::string& key) {
+      return given ? std::string(option) : Texts::SectionOption + "\\" + key;
+    };
+    run.FOutputFiles = {{keyOf(!options.ReportPath.empty(), "--report", Texts::KeyReport), reportPath},
+                        {keyOf(!options.MetricsPath.empty(), "--metrics", Texts::KeyMetrics), metricsPath}};
+    const TRunFolders folders{roots.SrcPath, roots.DesPath, roots.SzSrcPath, roots.SzDesPath,
+                              ini.ReadSectionValues(Texts::SectionMirrors), "", run.FOutputFiles};
+    const std::vector<std::string> problems = OutputFileProblems(fs, folders);
+    bool refused = false;
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      if (problems[i].empty()) continue;
+      refused = true;
+      (i == 0 ? reportPath : metricsPath).clear();
+    }
+    // Every problem of the settings at once, not only the files', so that one edit mends all.
+    if (refused) return notRun(Texts::SettingsRefused + SettingsProblems(fs, folders));
     try {
       CheckLastFileTime(ini, fs.Now());
     } catch (const EFailure& failure) {

@@ -13,7 +13,10 @@
 #ifdef _WIN32
 #include "WindowsForm.h"
 #else
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "Clock.h"
@@ -60,7 +63,10 @@ const char kHelp[] =
     "              nothing ran (bad usage, no settings file or one that cannot be read,\n"
     "              settings that configure no market, LASTFILETIME in the settings is\n"
     "              not a date and time, the settings would make the run write into a\n"
-    "              source root or map a drive to a relative path, or a folder of the run\n"
+    "              source root, name one folder by two settings (by any path, mounts\n"
+    "              included) or map a drive to a relative path, the report or figures\n"
+    "              would be written into a source root, over a file a run reads or\n"
+    "              among the texts of a target or mirror, or a folder of the run\n"
     "              holds a folder, link or special file named .~lorvane.run.lock, so it\n"
     "              cannot be claimed); 3 nothing ran because another run works on one\n"
     "              of the same folders (standard error names the folder and the\n"
@@ -122,6 +128,8 @@ int OpenForm(char** argv) {
   args.push_back(program.data());
   for (char** arg = argv + 1; *arg; ++arg) args.push_back(*arg);
   args.push_back(nullptr);
+  // The form has its own view of a closed pipe; it gets the signal as any program would.
+  std::signal(SIGPIPE, SIG_DFL);
   ::execv(program.c_str(), args.data());
   const int error = errno;
   if (error == ENOENT)
@@ -130,6 +138,24 @@ int OpenForm(char** argv) {
   else
     std::cerr << "lorvane: cannot start the form " << program << ": " << std::strerror(error) << "\n";
   return kRunNotRun;
+}
+#endif
+
+#ifndef _WIN32
+// A closed standard output or error never stops a run: its lines are dropped. A reader that
+// went away (lorvane --once | head -1) would end the process by SIGPIPE in the middle of a
+// stock, and a stream closed from the start would lend its number to the first file the run
+// opens, which would then get the console's lines: it is given /dev/null instead.
+void KeepStandardStreamsHarmless() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 
@@ -159,6 +185,9 @@ std::string GivenFile(TPlatform& fs, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  KeepStandardStreamsHarmless();
+#endif
   bool once = false, check = false, haveHome = false, help = false;
   std::string home, report, metrics, format;
   TOnceOptions options;

@@ -22,11 +22,20 @@ struct TRunFolders {
   std::string SrcPath, DesPath, SzSrcPath, SzDesPath;
   TNameValues Mirrors;  // section 多路径拷贝
   std::string Home;     // the program's folder, where its day logs and backlog are kept
+  // The files the run's starter writes when it is over (the report, the figures), each by
+  // the setting or option that names it.
+  TNameValues Files;
 };
 
-// What in the settings would make a run write into a source root, or resolve a drive
-// against whatever the current folder is: one text naming the keys, "" when nothing.
+// What in the settings would make a run write into a source root, name one folder by two
+// settings, resolve a drive against whatever the current folder is, or have its starter
+// write over what a run reads or writes: one text naming the keys, "" when nothing.
 std::string SettingsProblems(TPlatform& fs, const TRunFolders& folders);
+// For each of folders.Files, what makes it a file the run's starter must not write, naming
+// its setting or option: a file in a source root, one a run reads, a text or index name in a
+// target or mirror, or the file of another of them. "" for a file that may be written; a
+// starter leaves the others alone.
+std::vector<std::string> OutputFileProblems(TPlatform& fs, const TRunFolders& folders);
 
 class TRunClaims final {
  public:

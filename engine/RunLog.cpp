@@ -64,7 +64,7 @@ const char* MarketWord(const std::string& market) {
 }  // namespace
 
 std::string DayLogPath(TPlatform& fs, const TDateTime& day) {
-  return ProgramDir(fs) + "UniteLog" + IsoDate(day) + kTextExtension;
+  return ProgramDir(fs) + kDayLogPrefix + IsoDate(day) + kTextExtension;
 }
 
 std::string FailureDetail(TPlatform& fs, bool composite, const std::string& market, const std::string& code,
@@ -114,13 +114,15 @@ void TUniteThread::SetStatus(const std::string& text) {
 
 void TUniteThread::ReportFailure(const std::string& message) { ReportFailure(EFailure(message)); }
 
-void TUniteThread::ReportFailure(const EFailure& failure) {
+void TUniteThread::TellFailure(const EFailure& failure) {
   const std::string market = FItem.Code.empty() ? FMarket : FItem.Market;
-  const auto tell = [&] {
-    if (FReport) FReport->Failed(FItem.Composite, market, FItem.Code, failure);
-    const std::string detail = FailureDetail(FPlatform, FItem.Composite, market, FItem.Code, failure);
-    FHost.Post([&host = FHost, detail] { host.Failed(detail); });
-  };
+  if (FReport) FReport->Failed(FItem.Composite, market, FItem.Code, failure);
+  const std::string detail = FailureDetail(FPlatform, FItem.Composite, market, FItem.Code, failure);
+  FHost.Post([&host = FHost, detail] { host.Failed(detail); });
+}
+
+void TUniteThread::ReportFailure(const EFailure& failure) {
+  const auto tell = [&] { TellFailure(failure); };
   FMessage = failure.Message();
   // A line the day's log did not take is the stock's or composite's failure only if the
   // report of it gets into the log; else it goes on to the run's end, which tells it once,

@@ -23,6 +23,10 @@ inline const std::string kSectionExtension = ".sub";
 inline const std::string kTextExtension = ".txt";
 // The Shanghai code whose index is the composites' template rather than a stock.
 inline const std::string kTemplateCode = "000001";
+// The day logs in the program's folder: this + yyyy-mm-dd + kTextExtension.
+inline const std::string kDayLogPrefix = "UniteLog";
+// The mirror copies still owed to later runs, beside the day logs.
+inline const std::string kMirrorBacklogName = "UniteMirrorRetry.txt";
 // The hidden file through which a run claims each folder it writes in.
 inline const std::string kRunLockName = ".~lorvane.run.lock";
 // The operation a failure to write a line into the day's log names.

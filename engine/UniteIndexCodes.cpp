@@ -88,6 +88,10 @@ void TUniteThread::UniteIndexCode(const std::string& market, const std::string& 
     FPlatform.CreateEmpty(composite);
     FTitles.clear();
     for (int i = 0; i < templateIndex.Count(); ++i) {
+      // The composite is read and written whole for each text, so a template of thousands of
+      // texts takes minutes: a stop request is heard between two of them. The composite stays
+      // as it stands, its mirrors and index as they were; the next run builds it anew.
+      if (Terminated()) throw EStopped();
       const TIndexRecord& record = templateIndex.Record(i);
       AppendTextFile(composite, drive + FieldText(record.TextFile), FieldText(record.Title));
     }

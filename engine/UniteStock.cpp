@@ -112,7 +112,7 @@ std::string TitlePass(const TLines& merge) {
 
 void TUniteThread::UniteStock(const std::string& code, const std::string& stageDir,
                               const std::string& target) {
-  const std::string mark = stageDir + kPendingMark;
+  const std::string mark = PendingMark(stageDir);
   // Shanghai's 000001 is the template of the composites, not a stock to merge.
   if (FMarket == kMarketSh && code == kTemplateCode) {
     FStaging->StockDone(mark);
@@ -167,11 +167,19 @@ void TUniteThread::UniteStock(const std::string& code, const std::string& stageD
       FMirrorCopies->CopyToMirrors(target + "\\" + code + kIndexExtension, FMarket, code + kIndexExtension);
     }
 
+    // A failed copy of the index into the stage is silent in the log, but whoever reads the
+    // report or the headless run's account must learn that this stock did not get its
+    // delivered index: it counts as failed.
+    const std::optional<EFailure> copyFailed = FStaging->IndexCopyFailure(code);
+    if (copyFailed) TellFailure(*copyFailed);
     // A stock whose staging index was missing (its copy failed) wrote no text: it is not
     // done, keeps its mark, and is merged again once the copy succeeds.
     if (!merged) return;
     FMessage = code + Texts::MergeDone;
     LogToForm();
+    // Merged from an older copy of its index: not done either, so that the next run copies
+    // the delivered index and merges the stock again.
+    if (copyFailed) return;
     if (FReport) FReport->StockMerged(FMarket, code);
     // Done: the next run need not come back to this stock. The mark is not deleted here but
     // becomes the next stock's, so that a run deletes no file per stock; a process stopped

@@ -115,12 +115,12 @@ const std::string& TUniteThread::BusyNotice() const { return FClaims->Notice(); 
 
 std::string TUniteThread::SettingsPath() { return SettingsPathFor(FPlatform.ProgramPath()); }
 
-std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + "UniteMirrorRetry.txt"; }
+std::string TUniteThread::MirrorBacklogPath() { return ProgramDir(FPlatform) + kMirrorBacklogName; }
 
 TRunFolders TUniteThread::Folders() {
   std::string home = ProgramDir(FPlatform);
   if (!home.empty()) home.pop_back();
-  return TRunFolders{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMirrors, home};
+  return TRunFolders{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMirrors, home, FOutputFiles};
 }
 
 // --- The run's frame ---
@@ -284,9 +284,12 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
       // The spare mark is the stock before's: its mirror copies must be done before the mark
       // goes, so that a run killed before then merges that stock again.
       ahead.Wait();
-      FStaging->StageSections(code, source, FStaging->TakeSpareMark());
+      (void)FStaging->StageSections(code, source, FStaging->TakeSpareMark());
       next = i + 1;
     }
+    // Told here, in the stock's turn, whichever thread staged it: the log reads as a run in
+    // turn would write it.
+    if (TellRefusal(code)) continue;
     // The spare goes with the piece, which runs after the copies of its stock.
     while (next < files.size() && next <= i + kStagedAhead && !sharesStage(next, i)) {
       posted.push_back(ahead.Post([this, stock = codeOf(next), &source, &stagingFailed,
@@ -299,7 +302,7 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
           return;
         }
         try {
-          FStaging->StageSections(stock, source, spare);
+          (void)FStaging->StageSections(stock, source, spare);
         } catch (...) {
           stagingFailed = true;
           throw;
@@ -307,8 +310,6 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
       }));
       ++next;
     }
-    // A stock the feed is still writing waits in its root for a later run.
-    if (FStaging->Left(code)) continue;
     // The index copy is the last step of staging. It runs here, on the thread that would
     // otherwise wait, since the second thread has the more work of the two.
     FStaging->CopyStagingIndex(code, source);
@@ -317,9 +318,19 @@ void TUniteThread::UniteMarketAhead(const std::vector<std::string>& files, const
 }
 
 void TUniteThread::StageStock(const std::string& code, const std::string& source, const std::string& target) {
-  if (!FStaging->StageSections(code, source, FStaging->TakeSpareMark())) return;
+  if (!FStaging->StageSections(code, source, FStaging->TakeSpareMark())) {
+    (void)TellRefusal(code);
+    return;
+  }
   FStaging->CopyStagingIndex(code, source);
   UniteStock(code, StageFolder(source, code), target);
+}
+
+bool TUniteThread::TellRefusal(const std::string& code) {
+  std::string reason, path;
+  if (!FStaging->TakeRefusal(code, reason, path)) return false;
+  Refuse(reason, path);
+  return true;
 }
 
 void TUniteThread::ListIndexFiles(const std::string& dir, std::vector<std::string>& list) {

@@ -59,6 +59,10 @@ class TUniteThread final : private TRunVoice {
   // Where the run tells what it did, for the report written after it; none when null. It
   // must outlive the run's body.
   TRunReport* FReport = nullptr;
+  // The files the starter writes when the run is over (the report, the figures), each by the
+  // setting or option that names it: the run is refused when one would overwrite what runs
+  // read or write (OutputFileProblems), as for settings that turn it on its own feed.
+  TNameValues FOutputFiles;
 
   // Runs Execute() on a thread of its own; the object deletes itself when the body returns,
   // so it must have been made with new and must not be touched after Start() by anyone who
@@ -143,6 +147,8 @@ class TUniteThread final : private TRunVoice {
   // The market's stocks with the second thread staging ahead and making the mirror copies.
   void UniteMarketAhead(const std::vector<std::string>& files, const std::string& source,
                         const std::string& target);
+  // A stock its staging left where it is, told in its turn: false when it was staged.
+  bool TellRefusal(const std::string& code);
   // The failure that ended the run, told: its message logged, the status caption set.
   void ReportEnd(const EFailure& failure, const TMarketStep& step);
   // The run is over: what it held is let go and the host is told, on every path.
@@ -153,6 +159,9 @@ class TUniteThread final : private TRunVoice {
   // the report counts it against the stock or composite at hand, else against the run.
   void ReportFailure(const std::string& message);
   void ReportFailure(const EFailure& failure);
+  // Only the report and the host's account of failures hear of it: the day's log, the form
+  // log and the status text do not.
+  void TellFailure(const EFailure& failure);
   // Makes the stock or composite `code` of `market` the one failures count against while
   // the returned guard lives.
   struct TItemGuard {

@@ -63,6 +63,19 @@ inline bool IsFeedFile(const TFindEntry& entry) {
   return entry.Kind == TEntryKind::File && entry.ExactName;
 }
 
+// What makes a file or folder the one it is, whatever path leads to it (a link, a folder
+// mounted at a second place, one share under two drive letters): the volume and the number
+// the volume gives it.
+struct TFileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool Known = false;  // false: the path names nothing that could be looked at
+  // Both known, and one file or folder.
+  bool Same(const TFileIdentity& other) const {
+    return Known && other.Known && Volume == other.Volume && Index == other.Index;
+  }
+};
+
 // A folder claimed by this process (LockFolder), held until destruction, which may happen on
 // any thread.
 class TFolderLock {
@@ -220,6 +233,11 @@ class TPlatform {
   // two paths naming one folder give the same text. Empty when the path is none. Safe for
   // concurrent use.
   virtual std::string RealPath(const std::string& path) = 0;
+  // The identity of the file or folder `path` names, links followed: two paths with the same
+  // identity name one file or folder, which RealPath cannot tell through a folder mounted
+  // twice. Not Known when the path names nothing, or nothing that can be looked at. Safe for
+  // concurrent use.
+  virtual TFileIdentity Identity(const std::string& path) = 0;
 };
 
 // Whether `name` matches `mask` by the rule FindFiles applies to the last component of its

@@ -11,6 +11,7 @@
 #include "IniFile.h"
 #include "Platform.h"
 #include "ProgramFiles.h"
+#include "RunClaims.h"
 #include "RunReport.h"
 #include "RunSettings.h"
 #include "RunTexts.h"
@@ -271,6 +272,15 @@ void TFormLogic::StartUnite() {
   TRunSettings{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath, FMakeIndex}.HandTo(*run);
   run->FStageAhead = true;
   FRunReportPath = ReportPathFor(FPlatform, FIniFile->ReadString(Option(), Texts::KeyReport, ""));
+  run->FOutputFiles = {{Option() + "\\" + Texts::KeyReport, FRunReportPath}};
+  // A report aimed at the feed, the settings or the outputs is never written: the run refuses
+  // to start and tells why, as for any settings that would turn it on its own files.
+  if (!FRunReportPath.empty() &&
+      !OutputFileProblems(FPlatform, TRunFolders{FSrcPath, FDesPath, FSzSrcPath, FSzDesPath,
+                                                 FIniFile->ReadSectionValues(Texts::SectionMirrors), "",
+                                                 run->FOutputFiles})[0]
+           .empty())
+    FRunReportPath.clear();
   if (!FRunReportPath.empty()) FRunReport = std::make_unique<TRunReport>(FPlatform.Now());
   run->FReport = FRunReport.get();
   FUniteThread = run;

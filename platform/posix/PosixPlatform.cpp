@@ -599,3 +599,12 @@ std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir, const s
   if (!programName.empty()) program = program.substr(0, program.find_last_of('/') + 1) + programName;
   return std::make_unique<TPosixPlatform>(program, homeDir);
 }
+
+// The device and inode number, links followed: a bind mount or a second mount of one share
+// gives a second path to the same pair.
+TFileIdentity TPosixPlatform::Identity(const std::string& path) {
+  const std::string host = HostPath(path);
+  struct stat st{};
+  if (host.empty() || ::stat(host.c_str(), &st) != 0) return {};
+  return TFileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}

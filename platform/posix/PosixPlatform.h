@@ -66,6 +66,7 @@ class TPosixPlatform final : public TPlatform {
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
   std::string RealPath(const std::string& path) override;
+  TFileIdentity Identity(const std::string& path) override;
 
  private:
   // A path taken apart for an operation on its last component: the folder it lies in, held

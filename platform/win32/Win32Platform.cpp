@@ -375,6 +375,19 @@ std::string TWin32Platform::RealPath(const std::string& path) {
   return Utf8FromWide(resolved);
 }
 
+TFileIdentity TWin32Platform::Identity(const std::string& path) {
+  const TWinPath parsed = ParsePath(path, false);
+  if (parsed.Error) return {};
+  // No access asked for: the attributes alone, which a file held without sharing still gives.
+  THandle h(CreateFileW(parsed.Full().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return {};
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h.Get(), &info)) return {};
+  return TFileIdentity{info.dwVolumeSerialNumber,
+                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
+}
+
 std::unique_ptr<TPlatform> NewSystemPlatform(const std::string& homeDir, const std::string& programName) {
   return std::make_unique<TWin32Platform>(homeDir, programName);
 }

@@ -47,6 +47,7 @@ class TWin32Platform final : public TPlatform {
   // upper case, since names that differ in case name the same file here: two paths of one
   // folder give the same text, and one inside another starts with its text and a "/".
   std::string RealPath(const std::string& path) override;
+  TFileIdentity Identity(const std::string& path) override;
 
  private:
   std::wstring FHome;  // "" or the folder standing in for the program's folder

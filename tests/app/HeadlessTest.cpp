@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -137,6 +139,9 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   W.Fs.FailWhen("openshared", "600001b.sub", kErrAccessDenied);
   W.Fs.FailWhen("create", "399001.txt", kErrDiskFull);
   W.Fs.FailWhen("copy", "mirror\\600000.txt", kErrDiskFull);
+  // A full archive: the stock's index does not reach its stage, silently in the logs.
+  W.Deliver("szsrc", "000002", {"a"});
+  W.Fs.FailWhen("create", "DATA\\000002\\000002.F10", kErrDiskFull);
   const int status = Run();
   EXPECT_EQ(status, kRunFailed) << Err.str();
 
@@ -159,7 +164,15 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   EXPECT_EQ(stock["operation"].toString(), "open");
   EXPECT_EQ(Utf8(stock["file"].toString()), W.Drive("shsrc") + "\\DATA\\600001\\600001b.sub");
   EXPECT_EQ(Utf8(stock["host_file"].toString()), W.Host("shsrc/DATA/600001/600001b.sub"));
-  EXPECT_EQ(report["markets"].toArray()[1].toObject()["merged"].toInt(), 0);
+  const QJsonObject sz = report["markets"].toArray()[1].toObject();
+  EXPECT_EQ(sz["merged"].toInt(), 0);
+  ASSERT_EQ(sz["failed"].toArray().size(), 1);
+  const QJsonObject unstaged = sz["failed"].toArray()[0].toObject();
+  EXPECT_EQ(unstaged["code"].toString(), "000002");
+  EXPECT_EQ(unstaged["error"].toInt(), kErrDiskFull);
+  EXPECT_EQ(unstaged["operation"].toString(), "copy");
+  EXPECT_EQ(Utf8(unstaged["file"].toString()), W.Drive("szsrc") + "\\DATA\\000002\\000002.F10");
+  EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("000002.F10"), std::string::npos);
 
   const QJsonObject composites = report["composites"].toObject();
   ASSERT_EQ(composites["built"].toArray().size(), 1);
@@ -184,6 +197,25 @@ TEST_F(Headless, TheReportTellsWhatTheRunDidAndTheStatusItEndedWith) {
   EXPECT_TRUE(report["failures"].toArray().isEmpty());
   // The day's log says what it always said, and nothing of the report.
   EXPECT_EQ(ReadFile(W.Host("UniteLog2026-12-08.txt")).find("run.json"), std::string::npos);
+}
+
+// A report aimed at what runs read or at the feed would destroy what it reports on: nothing
+// runs, the key or option is named, and the file is left as it was.
+TEST_F(Headless, AReportAimedAtTheSettingsOrTheFeedIsRefusedAndNotWritten) {
+  W.RootSettings({"REPORT=" + W.Drive("lorvane.ini")});
+  W.Deliver("szsrc", "000002", {"a"});
+  const std::string settings = ReadFile(W.Host("LORVANE.INI"));
+  EXPECT_EQ(Run(), kRunNotRun);
+  EXPECT_NE(Told().find("设置有误，本次不运行：OPTION\\REPORT 是运行要读取的文件 "), std::string::npos) << Err.str();
+  EXPECT_EQ(ReadFile(W.Host("LORVANE.INI")), settings);
+
+  TOnceOptions options;
+  options.ReportPath = W.Drive("szsrc\\000002a.sub");
+  const std::string section = ReadFile(W.Host("szsrc/000002a.sub"));
+  EXPECT_EQ(Run(options), kRunNotRun);
+  EXPECT_NE(Told().find("--report 与 SZSRC 相同或在其中"), std::string::npos) << Err.str();
+  EXPECT_EQ(ReadFile(W.Host("szsrc/000002a.sub")), section);
+  EXPECT_FALSE(Exists(W.Host("szsrc/DATA/000002")));
 }
 
 TEST_F(Headless, ALogFileThatCannotBeWrittenIsAFailureNamedOnce) {
@@ -388,6 +420,52 @@ TEST(Program, SigtermEndsARunThatWaitsForABusyFile) {
   EXPECT_NE(program.readAllStandardError().toStdString().find("stopped"), std::string::npos);
   EXPECT_FALSE(Exists(w.Host("shdes/999999.txt")));
   EXPECT_TRUE(Exists(w.Host("shsrc/600000a.sub")));
+}
+
+// lorvane --once | head -1, and a run started with its standard error closed: the lines
+// are dropped, the run goes through, and its log, report and status are those of the run.
+TEST(Program, AClosedStandardOutputOrErrorNeverStopsARun) {
+  TFormWorld w;
+  w.RootSettings();
+  w.Deliver("shsrc", "600000", {"a"});
+  w.Deliver("szsrc", "000002", {"a"});
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ::close(out[0]);  // the reader is gone before the first line
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  posix_spawn_file_actions_addclose(&actions, 2);
+  // As a shell would start it, whatever this test program does with the signal.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::string program = LORVANE_BIN, home = w.Tmp.Path().string(), report = w.Host("run.json");
+  std::string once = "--once", homeOption = "--home", reportOption = "--report";
+  char* argv[] = {program.data(), homeOption.data(), home.data(), once.data(), reportOption.data(), report.data(),
+                  nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(out[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kRunClean);
+  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(report))).object();
+  EXPECT_EQ(json["status"].toInt(), kRunClean);
+  EXPECT_EQ(json["markets"].toArray()[1].toObject()["merged"].toInt(), 1);
+  std::string log;  // the program's own clock names the day
+  for (const auto& entry : testsupport::fs::directory_iterator(w.Tmp.Path()))
+    if (entry.path().filename().string().rfind("UniteLog", 0) == 0) log = ReadFile(entry.path().string());
+  EXPECT_NE(log.find("000002" + Utf8ToGbk("合并完毕")), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(w.Host("szdes/000002.txt")).find("lorvane"), std::string::npos);
 }
 
 TEST(Program, InstalledInABinFolderItKeepsSettingsAndLogsInTheUsersFolder) {

@@ -83,7 +83,7 @@ TEST_P(TStagingTest, FailedIndexCopyIsSilentAndTheMergeReadsTheOldCopy) {
   const std::string old = IndexBytes({{"OLD", "600000A.sub"}});
   WriteFile(Tmp / "shsrc/DATA/600000/600000.F10", old);
   Deliver("shsrc", "600000", {"A"});
-  Fs.FailWhen("copy", "600000.F10", kErrSharingViolation);
+  Fs.FailWhen("create", "DATA\\600000\\600000.F10", kErrSharingViolation);
   NewRun()->Execute();
 
   EXPECT_GE(Fs.Failures(), 1);

@@ -183,15 +183,23 @@ TEST_F(CompositeTest, CodesWithoutTemplateRootOrTargetRootAreSkipped) {
   EXPECT_TRUE(Host.StatusHistory.empty());
 }
 
-TEST_F(CompositeTest, AStopRequestEndsTheCompositesBeforeTheNextCode) {
-  Template({});
+// A template may list tens of thousands of texts: the stop is heard between two of them.
+TEST_F(CompositeTest, AStopRequestEndsTheCompositeBetweenTwoTextsAndTheCompositesThere) {
+  Thread.FMakeIndex = true;
+  Thread.FMirrors = {{"SH", D("m")}};
+  Template({{"A", NoDrive("texts/a.txt")}, {"B", NoDrive("texts/b.txt")}});
+  const std::string templateBefore = Read("shsrc/000001.F10");
   Codes({{"SH", "000300"}, {"SZ", "399001"}});
   Fs.OnOperation([&](const std::string& kind, const std::string& path) {
-    if (kind == "create" && path.find("000300.txt") != std::string::npos) Thread.Terminate();
+    if (kind == "openshared" && path.find("a.txt") != std::string::npos) Thread.Terminate();
   });
   Thread.UniteIndexCodes();
-  EXPECT_TRUE(Exists("des/000300.txt"));
+  EXPECT_EQ(Read("des/000300.txt"), "a1\r\n`A`\r\n");
+  EXPECT_FALSE(Exists("m/000300.txt"));
+  EXPECT_FALSE(Exists("des/000300.F10"));
+  EXPECT_EQ(Read("shsrc/000001.F10"), templateBefore);
   EXPECT_FALSE(Exists("szdes/399001.txt"));
+  EXPECT_TRUE(Host.StatusHistory.empty());
 }
 
 TEST_F(CompositeTest, ALogThatCannotBeWrittenEndsTheComposites) {

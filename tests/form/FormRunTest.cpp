@@ -82,6 +82,21 @@ TEST_F(FormRun, TheTimerTickStartsARunWithTheSavedPathsAndTheIndexChoiceAsShown)
   EXPECT_NE(report.find("{\"market\": \"sh\", \"configured\": true, \"merged\": 1,"), std::string::npos) << report;
 }
 
+// A report aimed at the settings would replace them with its JSON: the run does not start,
+// says why, and the settings stay as they were.
+TEST_F(FormRun, AReportAimedAtTheSettingsIsRefusedAndNeverWritten) {
+  W.RootSettings({"REPORT=lorvane.ini"});
+  W.Deliver("shsrc", "600000", {"a"});
+  const std::string settings = ReadFile(W.Host("LORVANE.INI"));
+  TFormLogic& f = W.MakeForm();
+  f.RunNowClicked();
+  W.ServeRun();
+  EXPECT_EQ(ReadFile(W.Host("LORVANE.INI")), settings);
+  EXPECT_EQ(W.View.StatusText.rfind(Texts::ErrorCaption + Texts::SettingsRefused + "OPTION\\REPORT", 0), 0u)
+      << GbkToUtf8(W.View.StatusText);
+  EXPECT_TRUE(Exists(W.Host("shsrc/600000a.sub")));
+}
+
 TEST(FormRunEnd, WithIntervalZeroOrAfterABadIntervalTheEndOfARunStartsNoTicks) {
   const std::pair<const char*, std::size_t> rows[] = {{"INTERNAL=0", 0}, {"INTERNAL=x", 1}};  // line, errors
   for (const auto& [interval, errors] : rows) {

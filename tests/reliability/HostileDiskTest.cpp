@@ -207,6 +207,24 @@ const TDiskCase kCases[] = {
        EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
        EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000"));
      }},
+    {"TwoSettingsNamingOneFolder",
+     [](const fs::path& root, TTreeRun& run) {
+       // E: is a second mount of the folders of D:, so only their identity says that the
+       // mirror is the Shanghai target.
+       run.Real().SetDrive('E', root.string());
+       run.Fs().MountedTwice('E');
+       WriteFile(SettingsHostPath(root / TLayout::Home), G("[多路径拷贝]\r\nSHMIR=E:\\shdes\r\nSZMIR=D:\\mirsz\r\n"));
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       // Refused with both keys named, never taken for another run at work.
+       const std::string line = Texts::SettingsRefused + G("多路径拷贝") + "\\SHMIR=E:\\shdes" +
+                                Fmt(Texts::SameFolderAs, "DES=D:\\shdes");
+       ASSERT_EQ(host.FormLog.size(), 1u);
+       EXPECT_NE(host.FormLog[0].find(line), std::string::npos) << GbkToUtf8(host.FormLog[0]);
+       EXPECT_EQ(host.Status, Texts::ErrorCaption + line);
+       EXPECT_TRUE(fs::exists(root / "shsrc/600000A.sub"));
+       EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000"));
+     }},
     {"NamesInAnotherCase",
      [](const fs::path& root, TTreeRun&) {
        fs::rename(root / "shdes/600000.txt", root / "shdes/600000.TXT");
@@ -220,6 +238,36 @@ const TDiskCase kCases[] = {
        EXPECT_EQ(fs::file_size(root / "shdes/600000.F10"), 16u + 2 * 256u);
        EXPECT_EQ(Read(root / "mirsh/999999.txt"), Read(root / "shdes/999999.TXT"));
        EXPECT_EQ(fs::file_size(root / "shdes/999999.F10"), 16u + 2 * 256u);
+     }},
+    {"CodeAtTheNameLengthLimit",
+     [](const fs::path& root, TTreeRun&) {
+       // 250 bytes: its sections' names are 255, the longest a file system takes, and its
+       // mark would be 258. An earlier run failed its merge, so only its mark brings it back.
+       const std::string code = "600002" + std::string(244, 'L');
+       WriteFile((root / "shsrc" / (code + "A.sub")).string(), SectionBytes("600002", 'A'));
+       WriteFile((root / "shsrc" / (code + ".F10")).string(), IndexBytes({{G("概况"), code + "A.sub"}}));
+       TTreeRun earlier(root);
+       earlier.Fs().FailWhen("create", code + ".txt", kErrDiskFull);
+       earlier.Execute();
+       EXPECT_TRUE(fs::exists(root / "shsrc/DATA" / code / (code + "A.sub")));
+       EXPECT_FALSE(fs::exists(root / "shdes" / (code + ".txt")));
+     },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       const std::string code = "600002" + std::string(244, 'L');
+       EXPECT_EQ(host.Status, "");
+       EXPECT_TRUE(LogHas(host, code + Texts::MergeDone));
+       EXPECT_FALSE(Read(root / "shdes" / (code + ".txt")).empty());
+       EXPECT_EQ(Read(root / "mirsh" / (code + ".txt")), Read(root / "shdes" / (code + ".txt")));
+       for (const auto& entry : fs::directory_iterator(root / "shsrc/DATA"))
+         EXPECT_NE(entry.path().extension(), ".pending") << entry.path();
+       EXPECT_TRUE(fs::exists(root / "szdes/000002.F10"));
+     }},
+    {"StageNameTheSystemRefuses",
+     [](const fs::path&, TTreeRun& run) { run.Fs().FailWhen("mkdir", "DATA\\600000", kErrNameTooLong); },
+     [](const fs::path& root, const testsupport::TRecordingHost& host) {
+       ExpectLeftAlone(root, host, Fmt(Texts::RefusedCannotStage, "D:\\shsrc\\DATA\\600000") + "D:\\shsrc\\600000.F10");
+       EXPECT_TRUE(fs::exists(root / "shsrc/600000B.sub"));
+       EXPECT_FALSE(fs::exists(root / "shsrc/DATA/600000.pending"));
      }},
     {"LeftoversOfAKilledRun",
      [](const fs::path& root, TTreeRun&) {

@@ -240,4 +240,20 @@ std::string TFaultyPlatform::DrivePath(const std::string& hostPath) { return FRe
 
 std::string TFaultyPlatform::RefusedDrives() { return FReal.RefusedDrives(); }
 
-std::string TFaultyPlatform::RealPath(const std::string& path) { return FReal.RealPath(path); }
+void TFaultyPlatform::MountedTwice(char letter) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FMountedTwice = UpperAscii(std::string(1, letter))[0];
+}
+
+std::string TFaultyPlatform::RealPath(const std::string& path) {
+  const std::string real = FReal.RealPath(path);
+  char twice = 0;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    twice = FMountedTwice;
+  }
+  const bool onIt = twice && path.size() >= 2 && path[1] == ':' && UpperAscii(path.substr(0, 1))[0] == twice;
+  return onIt && !real.empty() ? "/mounted-twice" + real : real;
+}
+
+TFileIdentity TFaultyPlatform::Identity(const std::string& path) { return FReal.Identity(path); }

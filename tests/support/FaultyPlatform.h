@@ -40,6 +40,10 @@ class TFaultyPlatform final : public TPlatform {
   // The program file's name in ProgramPath(), in the folder the real platform gives (empty:
   // the real name), for tests that name the program's own files.
   void SetProgramName(const std::string& name);
+  // Gives the real paths of drive `letter` (RealPath) as if the drive were a second mount of
+  // the folders it maps (a bind mount, one share mounted twice): only Identity() tells that
+  // its folders are those of another path.
+  void MountedTwice(char letter);
   // Called with (kind, path) before each counted operation, for tests that log effects. A
   // move or a copy is one operation whose path is the source, a line feed, the destination,
   // so a rule matches either of them.
@@ -73,6 +77,7 @@ class TFaultyPlatform final : public TPlatform {
   std::string HostPath(const std::string& path, int* error = nullptr) override;
   std::string DrivePath(const std::string& hostPath) override;
   std::string RealPath(const std::string& path) override;
+  TFileIdentity Identity(const std::string& path) override;
 
   // For the wrappers of opened files: 0 to go on, else the code to fail with.
   int Check(const std::string& kind, const std::string& path);
@@ -92,6 +97,7 @@ class TFaultyPlatform final : public TPlatform {
   int FNthCode = 0;
   std::function<TDateTime()> FClock;
   std::string FProgramName;
+  char FMountedTwice = 0;
   std::function<void(const std::string&, const std::string&)> FObserver;
   std::atomic<long> FOps{0};
   std::atomic<long> FFailures{0};
