@@ -71,7 +71,7 @@ class TConsole final {
     const std::size_t stamp = line.rfind('[', 0) == 0 ? line.find("] ") : std::string::npos;
     Write(FOut, kind == TLineKind::Notice ? "<4>" : "<6>", stamp == std::string::npos ? line : line.substr(stamp + 2));
   }
-  void Failure(const std::string& gbk) { Write(FErr, FJournal ? "<3>" : "lorvane: failure: ", gbk); }
+  void Failure(const std::string& gbk) { Write(FErr, FJournal ? "<3>lorvane: failure: " : "lorvane: failure: ", gbk); }
   void Warning(const std::string& gbk) { Write(FErr, FJournal ? "<4>lorvane: warning: " : "lorvane: warning: ", gbk); }
   // Why nothing ran, or the run ended short.
   void Error(const std::string& gbk) { Write(FErr, FJournal ? "<3>lorvane: " : "lorvane: ", gbk); }

@@ -12,6 +12,12 @@
 
 namespace {
 
+// "1 file left alone", "2 files left alone".
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+
 // A JSON string of a GBK text: UTF-8, as JSON must be. A byte that is no UTF-8 after the
 // conversion (GBK that was not GBK) becomes U+FFFD, so a reader's parser never stops at it.
 std::string Quoted(const std::string& gbk) {
@@ -316,10 +322,10 @@ std::string TRunReport::Summary(int status) const {
       line += "; the run failed: " + GbkToUtf8(f.Message);
       if (f.Error != 0) line += " (" + CauseText(f.Error) + ")";
     }
-    line += "; " + std::to_string(FWaitingCopies.size()) + " mirror copies owed";
-    line += "; " + std::to_string(FRefused.size()) + " files left alone";
+    line += "; " + Counted(FWaitingCopies.size(), "mirror copy owed", "mirror copies owed");
+    line += "; " + Counted(FRefused.size(), "file left alone", "files left alone");
   }
-  line += "; " + std::to_string(FWarnings.size()) + " settings warnings; " + seconds;
+  line += "; " + Counted(FWarnings.size(), "settings warning", "settings warnings") + "; " + seconds;
   return line;
 }
 

@@ -50,8 +50,10 @@ auto OpenWithRetry(TPlatform& fs, const TStopSignal* stop, bool& interrupted, TO
     try {
       return open();
     } catch (const EFailure& failure) {
-      // A link or a device under the name is no busy file: waiting would not change it.
-      if (failure.Code() == kErrNotAFile) break;
+      // A link or a device under the name is no busy file, and a missing folder (a target
+      // folder not made, a drive not mapped) does not come by waiting: ten pauses would hold
+      // the run for nearly a minute for nothing.
+      if (failure.Code() == kErrNotAFile || failure.Code() == kErrPathNotFound) break;
     } catch (const std::exception&) {
       // The attempts are not reported: a busy file is the normal case being waited out.
     }

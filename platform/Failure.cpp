@@ -19,6 +19,7 @@ std::string CauseText(int code) {
     case kErrNotEnoughMemory: return "out of memory";
     case kErrInvalidData: return "unreadable contents";
     case kErrNotSameDevice: return "on another file system";
+    case kErrWriteProtect: return "read-only file system";
     case kErrDeviceFailure:
     case kErrIoDevice: return "device error";
     case kErrSharingViolation: return "in use by another program";

@@ -35,6 +35,7 @@ enum : int {
   kErrNotEnoughMemory = 8,
   kErrInvalidData = 13,  // the data is invalid (a settings file in an encoding it cannot be read in)
   kErrNotSameDevice = 17,
+  kErrWriteProtect = 19,   // the medium is write-protected (a file system mounted read-only)
   kErrDeviceFailure = 31,  // a device attached to the system is not functioning
   kErrSharingViolation = 32,
   kErrDiskFull = 112,

@@ -42,8 +42,8 @@ int WinErrorOf(int errnoValue) {
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS:
     case ETXTBSY: return kErrAccessDenied;
+    case EROFS: return kErrWriteProtect;
     case EWOULDBLOCK:
     case EBUSY: return kErrSharingViolation;
     case ENOSPC:

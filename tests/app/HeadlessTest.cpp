@@ -77,7 +77,7 @@ TEST_F(Headless, LinesCarryTheirPriorityAndQuietDropsOnlyProgress) {
   EXPECT_NE(Out.str().find("<6>" + std::string("合并600000...") + "\n"), std::string::npos) << Out.str();
   EXPECT_NE(Out.str().find("<4>不是普通文件，未处理：" + W.Drive("shsrc") + "\\600002a.sub\n"), std::string::npos);
   EXPECT_EQ(Out.str().find("File access denied"), std::string::npos) << "a failure is told once, on stderr";
-  EXPECT_NE(Told().find("<3>Shanghai stock 600001: File access denied (open " +
+  EXPECT_NE(Told().find("<3>lorvane: failure: Shanghai stock 600001: File access denied (open " +
                         W.Host("shsrc/DATA/600001/600001a.sub") + ": permission denied)\n"),
             std::string::npos)
       << Err.str();
@@ -89,7 +89,7 @@ TEST_F(Headless, LinesCarryTheirPriorityAndQuietDropsOnlyProgress) {
   EXPECT_EQ(Run(journal), kRunFailed);
   EXPECT_EQ(Out.str().find("<6>"), std::string::npos) << Out.str();
   EXPECT_NE(Out.str().find("<4>不是普通文件"), std::string::npos);
-  EXPECT_NE(Told().find("<3>Shanghai stock 600001"), std::string::npos);
+  EXPECT_NE(Told().find("<3>lorvane: failure: Shanghai stock 600001"), std::string::npos);
 }
 
 TEST_F(Headless, StagesWithTheSettingsOfSectionOption) {
