@@ -5,10 +5,15 @@
 // read or written, nothing delivered is lost or renamed, and every stock the hostile entries
 // do not concern is merged.
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "Scenario.h"
 
@@ -402,6 +407,51 @@ TEST(FeedStillWriting, AStockWaitsInItsRootUntilItsWriterIsDone) {
   { TTreeRun(root).Execute(); }
   EXPECT_EQ(Read(root / "shdes/600000.txt"), Merged600000() + "tail\r\n");
   EXPECT_FALSE(fs::exists(root / "shsrc/600000B.sub"));
+}
+
+// The feed's owner swaps the archive for a link to a folder outside, and back, all the time
+// while runs go on: whatever a run does meanwhile, nothing it moves or makes lands outside
+// the source root, and no delivered section is lost. The outcome of each run depends on when
+// the swaps come; what is checked holds at any moment.
+TEST(ArchiveSwappedForALink, NothingGoesOutsideTheSourceRootWhateverTheMomentOfTheSwap) {
+  TScratch scratch;
+  const fs::path root = scratch.Path();
+  BuildScenario(root);
+  fs::create_directories(root / "outside/lure");
+  fs::create_directory_symlink(root / "outside/lure", root / "shsrc/link");
+  const std::string archive = (root / "shsrc/DATA").string(), link = (root / "shsrc/link").string();
+  constexpr int kRuns = 12;
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> swaps{0};
+  std::thread swapper([&] {
+    // RENAME_EXCHANGE: at every moment one of the two names is the archive, the other the link.
+    while (!stop) {
+      if (::renameat2(AT_FDCWD, archive.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0) ++swaps;
+    }
+  });
+  int delivered = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    for (const char* code : {"600000", "600001"}) {
+      WriteFile((root / "shsrc" / (std::string(code) + "A.sub")).string(), "run " + std::to_string(run) + "\r\n");
+      ++delivered;
+    }
+    TTreeRun(root).Execute();
+  }
+  stop = true;
+  swapper.join();
+  if (fs::is_symlink(archive)) ::renameat2(AT_FDCWD, archive.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+  std::printf("%ld swaps during %d runs\n", swaps.load(), kRuns);
+
+  EXPECT_TRUE(fs::is_empty(root / "outside/lure")) << "a run worked in the folder the link leads to";
+  EXPECT_TRUE(fs::is_directory(archive) && !fs::is_symlink(archive));
+  // Every section delivered lies in the root or in a stage, or went into a text; none was
+  // put anywhere else.
+  int found = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "shsrc"))
+    found += entry.is_regular_file() && entry.path().extension() == ".sub";
+  EXPECT_GE(found, 2) << "the last delivery is somewhere under the source root";
+  EXPECT_LE(found, delivered + 4);  // the scenario's own B sections besides
 }
 
 }  // namespace
