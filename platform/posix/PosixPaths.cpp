@@ -171,16 +171,10 @@ std::string TDriveTable::DrivePath(const std::string& hostPath) const {
   return std::string(1, letter) + ":" + Utf8ToGbk(rest);
 }
 
-std::string FindEntry(const std::string& folder, const std::string& name) {
-  const std::string host = GbkToUtf8(name);
-  struct stat st{};
-  if (lstat(JoinHost(folder, host).c_str(), &st) == 0) return host;
-
-  std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.empty() ? "/" : folder.c_str()));
-  if (!dir) return {};
+std::string SpellingIn(DIR* dir, const std::string& name) {
   const bool asciiName = IsAscii(name);
   std::string exact, folded;
-  while (const dirent* e = readdir(dir.get())) {
+  while (const dirent* e = readdir(dir)) {
     const std::string_view entry = e->d_name;
     if (entry == "." || entry == "..") continue;
     if (asciiName && !IsAscii(entry)) continue;  // cannot be equal, not even folded
@@ -193,6 +187,16 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
     }
   }
   return exact.empty() ? folded : exact;
+}
+
+std::string FindEntry(const std::string& folder, const std::string& name) {
+  const std::string host = GbkToUtf8(name);
+  struct stat st{};
+  if (lstat(JoinHost(folder, host).c_str(), &st) == 0) return host;
+
+  std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.empty() ? "/" : folder.c_str()));
+  if (!dir) return {};
+  return SpellingIn(dir.get(), name);
 }
 
 namespace {

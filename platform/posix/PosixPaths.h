@@ -2,6 +2,7 @@
 // Drive paths to host paths: the drive table, and the parsing, folding and case-insensitive
 // lookup that the POSIX platform does before every operation. Private to the platform library.
 
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <map>
@@ -78,6 +79,11 @@ std::string AsWritten(const TParsedPath& parsed);
 // component exists as written is taken as it stands; only a component that does not is
 // looked for among the entries of its folder, through `names` when given.
 TResolved Lookup(const TParsedPath& parsed, bool upToParent = false, TFolderNames* names = nullptr);
+
+// The entry of the open folder stream `dir` (read to its end) whose GBK form is the GBK
+// name `name`, else one that differs from it only in the case of ASCII letters (the first in
+// byte order of each kind); empty when none.
+std::string SpellingIn(DIR* dir, const std::string& name);
 
 // The host name in `folder` that the GBK name `name` stands for: the name itself when it
 // exists, else the entry that equals it converted to GBK, else one that differs only in the

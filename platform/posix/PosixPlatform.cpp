@@ -163,22 +163,9 @@ std::string TPosixPlatform::OtherSpelling(const TFolder& folder, const std::stri
   DIR* stream = ::fdopendir(dir.Get());
   if (!stream) return {};
   dir.Release();
-  const bool asciiName = IsAscii(gbk);
-  std::string exact, folded;
-  while (const dirent* e = ::readdir(stream)) {
-    const std::string_view entry = e->d_name;
-    if (entry == "." || entry == "..") continue;
-    if (asciiName && !IsAscii(entry)) continue;  // cannot be equal, not even folded
-    const std::string name = asciiName ? std::string(entry) : Utf8ToGbk(entry);
-    if (name.size() != gbk.size()) continue;
-    if (name == gbk) {
-      if (exact.empty() || entry < exact) exact = entry;
-    } else if (SameText(name, gbk)) {
-      if (folded.empty() || entry < folded) folded = entry;
-    }
-  }
+  found = SpellingIn(stream, gbk);
   ::closedir(stream);
-  return exact.empty() ? folded : exact;
+  return found;
 }
 
 bool TPosixPlatform::Entry(const TSpot& spot, std::string& host, struct stat& st) {
