@@ -19,9 +19,6 @@ const std::vector<const std::string*> kOptionKeys = {
 const std::vector<const std::string*> kSections = {&Texts::SectionOption, &Texts::SectionMirrors,
                                                    &Texts::SectionIndexCodes, &Texts::SectionDrives};
 
-// The most minutes the form's timer can count.
-constexpr long kLongestIntervalMinutes = 35791;
-
 bool IsOneOf(const std::string& name, const std::vector<const std::string*>& names) {
   for (const std::string* known : names)
     if (SameText(name, *known)) return true;
@@ -33,17 +30,6 @@ std::string List(const std::vector<const std::string*>& names, const char* open,
   for (std::size_t i = 0; i < names.size(); ++i)
     text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + std::string(open) + *names[i] + close;
   return text;
-}
-
-bool IsWholeMinutes(const std::string& text) {
-  const std::string_view digits = Trim(text);
-  if (digits.empty() || digits.size() > 5) return false;
-  long minutes = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    minutes = minutes * 10 + (c - '0');
-  }
-  return minutes <= kLongestIntervalMinutes;
 }
 
 class TChecker {
@@ -82,7 +68,7 @@ class TChecker {
     if (SameText(e.Key, Texts::KeyDes)) Roots[1] = e, Folder(e.Line, key, e.Value, "the Shanghai target root");
     if (SameText(e.Key, Texts::KeySzSrc)) Roots[2] = e, Folder(e.Line, key, e.Value, "the Shenzhen source root");
     if (SameText(e.Key, Texts::KeySzDes)) Roots[3] = e, Folder(e.Line, key, e.Value, "the Shenzhen target root");
-    if (SameText(e.Key, Texts::KeyInternal) && !IsWholeMinutes(e.Value))
+    if (SameText(e.Key, Texts::KeyInternal) && !IsIntervalText(e.Value))
       Warn(e.Line, key, "'" + e.Value + "' is not a whole number of minutes from 0 to 35791, so the form starts no "
                                         "timed runs");
     if (SameText(e.Key, Texts::KeyIndex) && ProfileInt(e.Value, 0) != ProfileInt(e.Value, 1))
@@ -210,4 +196,17 @@ std::string WarningLine(TPlatform& fs, const std::string& settingsPath, const TS
   if (warning.Line > 0) where += " line " + std::to_string(warning.Line);
   if (!warning.Key.empty()) where += ", " + warning.Key;
   return where + ": " + warning.Text;
+}
+
+bool IsIntervalText(const std::string& text) {
+  // The most minutes whose milliseconds a signed 32-bit count holds.
+  constexpr long kLongestIntervalMinutes = 35791;
+  const std::string_view digits = Trim(text);
+  if (digits.empty() || digits.size() > 5) return false;
+  long minutes = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    minutes = minutes * 10 + (c - '0');
+  }
+  return minutes <= kLongestIntervalMinutes;
 }

@@ -23,6 +23,10 @@ struct TSettingsFindings {
   bool ConfiguresAMarket = false;
 };
 
+// Whether `text` is a timer interval the form can count: whole minutes, 0 to 35791 (the most
+// whose milliseconds a signed 32-bit count holds), blanks around it allowed.
+bool IsIntervalText(const std::string& text);
+
 // Checks the settings file at `settingsPath` (a drive path). A file that is missing or
 // cannot be read gives no findings: whoever reads it says so.
 TSettingsFindings CheckSettings(TPlatform& fs, const std::string& settingsPath);

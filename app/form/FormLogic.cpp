@@ -20,9 +20,6 @@
 
 namespace {
 
-// The most minutes whose milliseconds a signed 32-bit count holds.
-constexpr long kLongestIntervalMinutes = 35791;
-
 const std::string& Option() { return Texts::SectionOption; }
 
 // The four root settings in the order they are loaded and saved, each with its key, its
@@ -44,17 +41,6 @@ const TRootSetting kRoots[] = {
 std::string ErrorBoxText(const std::string& message) {
   if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
   return message + ".";
-}
-
-bool IsIntervalText(const std::string& text) {
-  const std::string_view digits = Trim(text);
-  if (digits.empty() || digits.size() > 5) return false;
-  long minutes = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return false;
-    minutes = minutes * 10 + (c - '0');
-  }
-  return minutes <= kLongestIntervalMinutes;
 }
 
 int MinutesToIntervalMs(long long minutes) {
